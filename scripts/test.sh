@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs every test: the native tests, the JavaScript tests against the built
+# module, and the native tests again under AddressSanitizer + UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+node --test tests/js
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON >/dev/null
+cmake --build build-asan
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,83 @@
+#include "support/base64.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/hex.h"
+
+namespace tarnwick {
+namespace {
+
+// RFC 4648 §10 test vectors.
+TEST(Base64, EncodesRfc4648Vectors) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+  };
+  for (const auto& [plain, coded] : cases) {
+    SCOPED_TRACE(plain);
+    const Bytes in(plain.begin(), plain.end());
+    EXPECT_EQ(base64::encode(in), coded);
+    auto back = base64::decode(coded);
+    ASSERT_TRUE(back.has_value()) << back.error().display();
+    EXPECT_EQ(*back, in);
+  }
+}
+
+TEST(Base64, RoundTripsEveryByteValue) {
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t n = 0; n <= all.size(); n += 37) {
+    const Bytes in(all.begin(), all.begin() + n);
+    auto back = base64::decode(base64::encode(in));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, in);
+  }
+}
+
+struct RejectCase {
+  const char* name;
+  std::string input;
+  const char* text;
+};
+
+TEST(Base64, RejectsNonCanonicalInputWithItsText) {
+  const RejectCase cases[] = {
+      {"space_in_body", "Zm9v Zm9v", "Invalid symbol 32, offset 4."},
+      {"newline_at_end", "Zm9v\n", "Invalid symbol 10, offset 4."},
+      {"pad_in_body", "Zg==Zm9v", "Invalid symbol 61, offset 2."},
+      {"dash_url_alphabet", "Zm-v", "Invalid symbol 45, offset 2."},
+      {"pad_first_in_group", "Zm9v=AAA", "Invalid symbol 61, offset 4."},
+      {"pad_second_in_group", "Zm9vA===", "Invalid symbol 61, offset 5."},
+      {"symbol_after_pad", "Zm=v", "Invalid symbol 61, offset 2."},
+      {"lone_pad", "=", "Invalid symbol 61, offset 0."},
+      {"five_symbols", "AAAAA", "Invalid input length: 5"},
+      {"one_symbol", "A", "Invalid input length: 1"},
+      {"bad_last_of_five", "AAAA*", "Invalid symbol 42, offset 4."},
+      {"two_unpadded", "AA", "Invalid padding"},
+      {"three_unpadded", "AAA", "Invalid padding"},
+      {"short_padding", "AA=", "Invalid padding"},
+      {"extra_padding", "AAA==", "Invalid symbol 61, offset 3."},
+      {"leftover_bits_two", "AB==", "Invalid last symbol 66, offset 1."},
+      {"leftover_bits_three", "AAB=", "Invalid last symbol 66, offset 2."},
+      {"leftover_after_body", "Zm9vZh==", "Invalid last symbol 104, offset 5."},
+  };
+  for (const RejectCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = base64::decode(c.input);
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().display(), c.text);
+  }
+}
+
+TEST(Hex, EncodesLowercaseAndDecodesEitherCase) {
+  const Bytes data{0x00, 0x5e, 0xA7, 0xff};
+  EXPECT_EQ(hex::encode(data), "005ea7ff");
+  EXPECT_EQ(hex::decode("005EA7ff"), data);
+  EXPECT_FALSE(hex::decode("abc").has_value());
+  EXPECT_FALSE(hex::decode("zz").has_value());
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -376,7 +376,7 @@ void Writer::append(ByteView bytes) {
 }
 
 void Writer::append_header(Tag tag, std::size_t length) {
-  std::array<std::uint8_t, 6> h{};
+  std::array<std::uint8_t, 10> h{};
   std::size_t n = 0;
   h[n++] = tag.byte;
   const std::size_t lo = length_octets(length);
@@ -391,11 +391,11 @@ void Writer::append_header(Tag tag, std::size_t length) {
 
 void Writer::close(Tag tag, std::size_t mark) {
   const std::size_t length = buf_.size() - mark;
-  if (length > kMaxLength) {
+  if (length > max_length_) {
     overflow_ = true;
     return;
   }
-  std::array<std::uint8_t, 6> h{};
+  std::array<std::uint8_t, 10> h{};
   std::size_t n = 0;
   h[n++] = tag.byte;
   const std::size_t lo = length_octets(length);
@@ -410,7 +410,7 @@ void Writer::close(Tag tag, std::size_t mark) {
 }
 
 Writer& Writer::primitive(Tag tag, ByteView content) {
-  if (content.size() > kMaxLength) {
+  if (content.size() > max_length_) {
     overflow_ = true;
     return *this;
   }
@@ -426,7 +426,7 @@ Writer& Writer::integer(ByteView magnitude) {
     return primitive(kInteger, ByteView(&zero, 1));
   }
   if (m[0] < 0x80) return primitive(kInteger, m);
-  if (m.size() + 1 > kMaxLength) {
+  if (m.size() >= max_length_) {
     overflow_ = true;
     return *this;
   }
@@ -462,7 +462,7 @@ Writer& Writer::integer_signed(bool negative, ByteView magnitude) {
 }
 
 Writer& Writer::bit_string(ByteView bytes, std::uint8_t unused_bits) {
-  if (bytes.size() + 1 > kMaxLength) {
+  if (bytes.size() >= max_length_) {
     overflow_ = true;
     return *this;
   }
@@ -489,6 +489,26 @@ Result<Bytes> Writer::finish() && {
 }
 
 // ---------------------------------------------------------------- helpers
+
+SignedInteger SignedInteger::from_unsigned(ByteView big_endian) {
+  const ByteView m = strip_zeros(big_endian);
+  return SignedInteger{false, Bytes(m.begin(), m.end())};
+}
+
+SignedInteger SignedInteger::from_twos_complement(ByteView content) {
+  if (content.empty() || content[0] < 0x80) return from_unsigned(content);
+  // Negative: magnitude = two's complement of the contents.
+  Bytes m(content.begin(), content.end());
+  unsigned carry = 1;
+  for (std::size_t k = m.size(); k-- > 0;) {
+    const unsigned v = static_cast<std::uint8_t>(~m[k]) + carry;
+    m[k] = static_cast<std::uint8_t>(v);
+    carry = v >> 8;
+  }
+  SignedInteger out = from_unsigned(m);
+  out.negative = true;  // never zero: the contents had their top bit set
+  return out;
+}
 
 Result<std::string> oid_to_dotted(ByteView content) {
   if (content.empty() || content.size() > kMaxOidBytes) return std::unexpected(Error::oid_malformed());

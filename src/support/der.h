@@ -243,6 +243,22 @@ class Reader {
   bool too_long_ = false;
 };
 
+// SignedInteger is an INTEGER value of any size as sign and magnitude.
+// `magnitude` is big-endian without leading zero bytes; zero is the empty
+// magnitude and is never negative.
+struct SignedInteger {
+  bool negative = false;
+  Bytes magnitude;
+
+  // from_twos_complement reads INTEGER contents (big-endian two's
+  // complement, redundant leading 00/FF octets allowed); empty reads as 0.
+  static SignedInteger from_twos_complement(ByteView content);
+  // from_unsigned reads a big-endian unsigned value (leading zeros allowed).
+  static SignedInteger from_unsigned(ByteView big_endian);
+
+  bool operator==(const SignedInteger&) const = default;
+};
+
 // Wipe selects whether a Writer wipes every buffer it drops (for documents
 // that hold private keys).
 enum class Wipe : bool { No, Yes };
@@ -251,7 +267,10 @@ enum class Wipe : bool { No, Yes };
 // values are written through a callback that appends their contents.
 class Writer {
  public:
-  explicit Writer(Wipe wipe = Wipe::No) : wipe_(wipe) {}
+  // A Writer refuses (at finish) any length above `max_length`; pass
+  // SIZE_MAX for records that have no such limit.
+  explicit Writer(Wipe wipe = Wipe::No, std::size_t max_length = kMaxLength)
+      : wipe_(wipe), max_length_(max_length) {}
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
   ~Writer();
@@ -264,6 +283,7 @@ class Writer {
   // integer_signed writes −magnitude when `negative` (and magnitude ≠ 0),
   // else +magnitude, in minimal two's complement.
   Writer& integer_signed(bool negative, ByteView magnitude);
+  Writer& integer(const SignedInteger& value) { return integer_signed(value.negative, value.magnitude); }
   Writer& bit_string(ByteView bytes, std::uint8_t unused_bits = 0);
   Writer& octet_string(ByteView bytes);
   Writer& null();
@@ -295,7 +315,7 @@ class Writer {
   std::size_t size() const noexcept { return buf_.size(); }
 
   // finish returns the document, or Overflow when some length exceeded
-  // kMaxLength. With Wipe::Yes the caller owns the wiping of the result.
+  // the limit. With Wipe::Yes the caller owns the wiping of the result.
   Result<Bytes> finish() &&;
 
  private:
@@ -306,6 +326,7 @@ class Writer {
 
   Bytes buf_;
   Wipe wipe_;
+  std::size_t max_length_;
   bool overflow_ = false;
 };
 

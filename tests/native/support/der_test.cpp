@@ -26,6 +26,16 @@ Bytes unhex(std::string_view text) {
   return b.value_or(Bytes{});
 }
 
+Bytes openssl_integer(const BIGNUM* bn) {
+  ASN1_INTEGER* ai = BN_to_ASN1_INTEGER(bn, nullptr);
+  unsigned char* out = nullptr;
+  const int n = i2d_ASN1_INTEGER(ai, &out);
+  Bytes b(out, out + n);
+  OPENSSL_free(out);
+  ASN1_INTEGER_free(ai);
+  return b;
+}
+
 // A test schema that exercises every reader operation:
 //   Doc ::= SEQUENCE {
 //     version   INTEGER (unsigned, canonical),
@@ -214,6 +224,40 @@ TEST(DerReader, IntegerContentKeepsTwosComplementAsWritten) {
   EXPECT_EQ(c.error().text(), "malformed ASN.1 DER value for INTEGER at DER byte 0");
 }
 
+// Signed values of INTEGER contents (X.690 §8.3.3); random minimal contents
+// written by OpenSSL read back as OpenSSL's value.
+TEST(DerSignedInteger, TwosComplementContents) {
+  struct Case {
+    const char* content_hex;
+    bool negative;
+    const char* magnitude_hex;
+  };
+  constexpr Case kCases[] = {
+      {"00", false, ""},     {"0000", false, ""},       {"7f", false, "7f"},   {"0080", false, "80"},
+      {"80", true, "80"},    {"ff", true, "01"},        {"ffff", true, "01"},  {"ff7f", true, "81"},
+      {"ff00", true, "0100"}, {"8000", true, "8000"},   {"00ff", false, "ff"}, {"", false, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.content_hex);
+    const auto v = der::SignedInteger::from_twos_complement(unhex(c.content_hex));
+    EXPECT_EQ(v.negative, c.negative);
+    EXPECT_EQ(hex::encode(v.magnitude), c.magnitude_hex);
+  }
+  // Random minimal contents: OpenSSL's reading agrees.
+  for (int i = 0; i < 100; ++i) {
+    Bytes m(1 + i % 40);
+    ASSERT_EQ(RAND_bytes(m.data(), static_cast<int>(m.size())), 1);
+    ossl::BnPtr bn(BN_bin2bn(m.data(), static_cast<int>(m.size()), nullptr));
+    BN_set_negative(bn.get(), i % 2);
+    const Bytes tlv = openssl_integer(bn.get());
+    const auto v = der::SignedInteger::from_twos_complement(ByteView(tlv).subspan(2));
+    Bytes want(static_cast<std::size_t>(BN_num_bytes(bn.get())));
+    BN_bn2bin(bn.get(), want.data());
+    EXPECT_EQ(v.negative, BN_is_negative(bn.get()) != 0);
+    EXPECT_EQ(hex::encode(v.magnitude), hex::encode(want));
+  }
+}
+
 TEST(DerReader, InputLongerThanTheLengthLimitIsRefused) {
   const Bytes huge(der::kMaxLength + 1, 0);
   der::Reader r(huge);
@@ -260,16 +304,6 @@ TEST(DerOid, DottedFormAgreesWithOpenSsl) {
 }
 
 // ---------------------------------------------------------------- writer
-
-Bytes openssl_integer(const BIGNUM* bn) {
-  ASN1_INTEGER* ai = BN_to_ASN1_INTEGER(bn, nullptr);
-  unsigned char* out = nullptr;
-  const int n = i2d_ASN1_INTEGER(ai, &out);
-  Bytes b(out, out + n);
-  OPENSSL_free(out);
-  ASN1_INTEGER_free(ai);
-  return b;
-}
 
 TEST(DerWriter, IntegersAgreeWithOpenSsl) {
   // Fixed boundaries around the sign octet, then random values of every

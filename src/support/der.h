@@ -13,7 +13,7 @@
 //
 //   der::Reader in(bytes);
 //   auto spki = in.read_sequence();            // Result<der::Reader>
-//   if (!spki) return spki.error().to_error("ASN.1 error: ");
+//   if (!spki) return spki.error().fail("ASN.1 error: ");  // std::unexpected<Error>
 //   auto alg = spki->read_sequence();
 //   ...
 //   if (auto done = spki->finish(); !done) ...  // nothing left inside
@@ -122,7 +122,7 @@ class Error {
   std::string text() const;
   // to_error wraps text() as the general error value, behind `prefix`.
   tarnwick::Error to_error(std::string_view prefix = {}) const;
-  // unexpected is `std::unexpected(to_error(prefix))`, for early returns.
+  // fail is `std::unexpected(to_error(prefix))`, for early returns.
   std::unexpected<tarnwick::Error> fail(std::string_view prefix = {}) const;
 
   bool operator==(const Error&) const = default;

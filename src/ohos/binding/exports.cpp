@@ -3,9 +3,25 @@
 // record itself.
 #include "ohos/binding/function.h"
 #include "ohos/binding/registry.h"
+#include "ohos/asym/algorithms.h"
 #include "vorel/random/random.h"
 
 namespace tarnwick::binding {
+
+using ohos::asym::AsymAlgorithm;
+using ohos::asym::SignAlgorithm;
+
+template <>
+struct EnumTraits<AsymAlgorithm> {
+  static constexpr const char* kName = "AsymAlgorithm";
+  static constexpr const char* kVariants[] = {"RSA", "SM2"};
+};
+template <>
+struct EnumTraits<SignAlgorithm> {
+  static constexpr const char* kName = "SignAlgorithm";
+  static constexpr const char* kVariants[] = {"SHA1WithRSA", "SHA256WithRSA", "SM3", "SM3WithSM2"};
+};
+
 namespace {
 
 #define TARNWICK_EXPORT_FUNCTION(prio, js_name, ns, native)                                            \
@@ -19,6 +35,8 @@ namespace {
 
 __attribute__((constructor(priority::kKeyPairClass))) void register_key_pair_class() { key_pair::register_class(); }
 __attribute__((constructor(priority::kModule))) void register_module_record() { register_module(); }
+TARNWICK_EXPORT_ENUM(priority::kAsymAlgorithm, AsymAlgorithm)
+TARNWICK_EXPORT_ENUM(priority::kSignAlgorithm, SignAlgorithm)
 
 TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
 

@@ -4,6 +4,7 @@
 #include "ohos/binding/function.h"
 #include "ohos/binding/registry.h"
 #include "ohos/asym/algorithms.h"
+#include "ohos/asym/keygen.h"
 #include "vorel/random/random.h"
 
 namespace tarnwick::binding {
@@ -38,6 +39,8 @@ __attribute__((constructor(priority::kModule))) void register_module_record() { 
 TARNWICK_EXPORT_ENUM(priority::kAsymAlgorithm, AsymAlgorithm)
 TARNWICK_EXPORT_ENUM(priority::kSignAlgorithm, SignAlgorithm)
 
+TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKey, "asymGenerateKey", ohos::asym, asym_generate_key)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKeyTest, "asymGenerateKeyTest", ohos::asym, asym_generate_key_test)
 TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
 
 }  // namespace

@@ -23,12 +23,18 @@ CASES = [(0, 0), (0, 1), (20, 0), (20, 1), (1, 15), (15, 16), (16, 17), (17, 31)
          (20, 33), (33, 64), (64, 100), (0, 1000), (20, 1000), (7, 255)]
 
 
+# The symmetric service's fixed associated data.
+SERVICE_AAD = bytes.fromhex("5e03b7c9d1f2a84460ce9b13d7a25f0e8c6b4a19")
+SERVICE_LENGTHS = [0, 1, 16, 33]
+
+
 def main() -> None:
     blocks = []
-    for idx, (alen, plen) in enumerate(CASES):
+    inputs = [(f"{i}", det(f"aad{i}", alen), plen) for i, (alen, plen) in enumerate(CASES)]
+    inputs += [(f"svc{i}", SERVICE_AAD, plen) for i, plen in enumerate(SERVICE_LENGTHS)]
+    for idx, aad, plen in inputs:
         key = det(f"key{idx}", 16)
         iv = det(f"iv{idx}", 16)
-        aad = det(f"aad{idx}", alen)
         pt = det(f"pt{idx}", plen)
         enc = Cipher(algorithms.SM4(key), modes.GCM(iv)).encryptor()
         enc.authenticate_additional_data(aad)

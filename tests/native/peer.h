@@ -4,8 +4,11 @@
 
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/bytes.h"
 #include "support/hex.h"
@@ -48,6 +51,32 @@ inline Bytes pattern(std::size_t n, unsigned seed = 1) {
     v = static_cast<std::uint8_t>(x >> 24);
   }
   return b;
+}
+
+using VectorBlock = std::map<std::string, std::string>;
+
+// load_vectors reads tests/vectors/<name>: blocks of "Key = Value" lines
+// separated by blank lines, "#" starting a comment line.
+inline std::vector<VectorBlock> load_vectors(const std::string& name) {
+  std::ifstream in(std::string(TARNWICK_SOURCE_DIR) + "/tests/vectors/" + name);
+  std::vector<VectorBlock> out;
+  VectorBlock cur;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) {
+      if (!cur.empty()) out.push_back(std::move(cur));
+      cur.clear();
+      continue;
+    }
+    if (line[0] == '#') continue;
+    const auto eq = line.find(" =");
+    if (eq == std::string::npos) continue;
+    std::string value = line.substr(eq + 2);
+    if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+    cur[line.substr(0, eq)] = value;
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
 }
 
 }  // namespace tarnwick::testing

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "../peer.h"
+#include "peer.h"
 
 namespace tarnwick::sm4 {
 namespace {

@@ -1,0 +1,40 @@
+// Small conversions between big-endian byte strings and OpenSSL BIGNUMs,
+// the big unsigned integers of the SM2 code (scalars, the order n, the
+// signature values r and s).
+//
+// Allocation failures throw std::bad_alloc (caught once at the JS boundary);
+// nothing else here can fail.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "support/bytes.h"
+#include "support/ossl.h"
+
+namespace tarnwick::sm2::biguint {
+
+// from_bytes reads `be` (any length, leading zero bytes allowed, empty = 0)
+// as a big-endian unsigned integer.
+ossl::BnPtr from_bytes(ByteView be);
+// secret_from_bytes is from_bytes for secret values: the result is wiped on free.
+ossl::SecretBnPtr secret_from_bytes(ByteView be);
+// from_hex parses a hexadecimal constant (no prefix, no sign).
+ossl::BnPtr from_hex(const char* hex);
+ossl::BnPtr from_word(std::uint64_t v);
+// copy and secret_copy duplicate `x`.
+ossl::BnPtr copy(const BIGNUM& x);
+ossl::SecretBnPtr secret_copy(const BIGNUM& x);
+
+// to_minimal_bytes returns the minimal big-endian form of the absolute value
+// of `x`: no leading zero bytes, and zero as the single byte 00.
+Bytes to_minimal_bytes(const BIGNUM& x);
+// to_bytes32 returns `x` as exactly 32 big-endian bytes, or nullopt when it
+// is negative or needs more than 32 bytes.
+std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x);
+
+// equal compares two values.
+inline bool equal(const BIGNUM& a, const BIGNUM& b) { return BN_cmp(&a, &b) == 0; }
+
+}  // namespace tarnwick::sm2::biguint

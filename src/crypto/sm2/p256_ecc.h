@@ -1,0 +1,82 @@
+// Points of the SM2 recommended curve y² = x³ + a·x + b (GB/T 32918.5) in
+// Jacobian coordinates, and scalar multiplication.
+//
+// None of these operations runs in constant time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+
+#include "crypto/sm2/error.h"
+#include "crypto/sm2/p256_field.h"
+#include "support/bytes.h"
+#include "support/ossl.h"
+
+namespace tarnwick::sm2::p256_ecc {
+
+using p256_field::FieldElement;
+
+// JacobianPoint (x, y, z) is the affine point (x/z², y/z³); any z = 0 is the
+// point at infinity, written (1, 1, 0) where it is a constant.
+struct JacobianPoint {
+  FieldElement x, y, z;
+  bool operator==(const JacobianPoint&) const = default;
+};
+
+inline constexpr JacobianPoint kInfinity{p256_field::kOne, p256_field::kOne, p256_field::kZero};
+
+// CurveParams holds the domain parameters; `n` and `h` are BIGNUMs for the
+// arithmetic modulo the order.
+struct CurveParams {
+  ossl::BnPtr n;
+  ossl::BnPtr h;
+  FieldElement p, a, b;
+  JacobianPoint g;
+};
+
+// init_curve_params returns the process-wide CURVE_PARAMS, built once on
+// first use (thread-safe) and never changed afterwards.
+const CurveParams& init_curve_params();
+
+inline bool is_infinity(const JacobianPoint& p) noexcept { return p256_field::is_zero(p.z); }
+
+// double_ returns 2·`p`.
+JacobianPoint double_(JacobianPoint p) noexcept;
+// add returns `p` + `q`: `q` unchanged when `p` is at infinity, `p` when `q`
+// is, and the doubling when both are the same point under any z.
+JacobianPoint add(JacobianPoint p, JacobianPoint q) noexcept;
+// negate returns (x, p − y, z) (y = 0 stays 0).
+JacobianPoint negate(JacobianPoint p) noexcept;
+// to_affine returns (x/z², y/z³, 1); (0, 0, 1) for a point at infinity.
+JacobianPoint to_affine(JacobianPoint p) noexcept;
+
+// encode_uncompressed returns 04 ‖ x ‖ y (65 bytes) of the affine point; the
+// point at infinity encodes as 04 and 64 zero bytes.
+Bytes encode_uncompressed(JacobianPoint p);
+
+// decode_point reads 02/03 ‖ x (33 bytes, compressed) or any other first byte
+// followed by x ‖ y (65 bytes). Coordinates are stored as given, without
+// reduction and without a curve test. Fails with InvalidPublicKey for a wrong
+// length (empty included) and NoSquareRoot for a compressed x off the curve.
+std::expected<JacobianPoint, Sm2Error> decode_point(ByteView bytes);
+
+// is_on_curve reports whether Y² = X³ + a·X·Z⁴ + b·Z⁶; true at infinity.
+bool is_on_curve(JacobianPoint p) noexcept;
+
+// mul_base returns `k`·G (not normalised) by the fixed-base comb. A scalar of
+// 2^256 or more, or a negative one, fails with InvalidFieldElementLength.
+std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k);
+
+// mul_point returns `k`·`p` (not normalised) by a signed window of width 5.
+// A scalar of 2^256 or more, or a negative one, fails with
+// InvalidFieldElementLength.
+std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p);
+
+// Digits is the signed recoding of a 256-bit scalar: Σ D[t]·2^t = k, every
+// non-zero digit odd and within −15..15.
+using Digits = std::array<std::int8_t, 257>;
+// recode returns the digits of `k` (its 256 bits).
+Digits recode(const FieldElement& k) noexcept;
+
+}  // namespace tarnwick::sm2::p256_ecc

@@ -1,0 +1,52 @@
+// SM2 key records, key generation and arithmetic modulo the group order n.
+//
+// Failures: `random_scalar` and `generate_key_pair` return Result<T>
+// (std::expected<T, Error>). The Error's display text is either an Sm2Error
+// text (e.g. "invalid public key") or the operating-system random source's
+// text (e.g. "Bad address (os error 14)"); callers put their own prefix in
+// front ("Failed to generate SM2 key pair: ").
+//
+// Tests inject chosen scalars with os_random::testing::set_source: every
+// draw reads exactly 32 bytes, taken as a big-endian integer.
+#pragma once
+
+#include "crypto/sm2/p256_ecc.h"
+#include "support/error.h"
+#include "support/ossl.h"
+
+namespace tarnwick::sm2 {
+
+using Sm2PublicKey = p256_ecc::JacobianPoint;
+
+// Sm2PrivateKey holds the scalar `d` (wiped on free) and `public_key` = d·G,
+// computed from `d` when the record is built.
+struct Sm2PrivateKey {
+  ossl::SecretBnPtr d;
+  Sm2PublicKey public_key;
+};
+
+struct Sm2KeyPair {
+  Sm2PublicKey public_key;
+  Sm2PrivateKey private_key;
+};
+
+// random_scalar draws 32-byte values from os_random::fill until one, read
+// big-endian, lies in 1..n−2, and returns it. A failure of the random source
+// is returned as an error with its text; a source that yields no value in
+// range in 128 consecutive draws (probability below 2^−4000 for a working
+// source) fails with "the random source yields no scalar in range".
+Result<ossl::SecretBnPtr> random_scalar();
+
+// generate_key_pair returns {d·G, {d, d·G}} for d = random_scalar().
+// Fails with the random source's text, or "invalid public key" when d·G is
+// not on the curve.
+Result<Sm2KeyPair> generate_key_pair();
+
+// The operations modulo n accept any non-negative inputs (including ones of
+// n and above) and return a fully reduced value 0 ≤ r < n. Their results are
+// wiped on free since they may hold secrets.
+ossl::SecretBnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b);
+ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x);
+ossl::SecretBnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b);
+
+}  // namespace tarnwick::sm2

@@ -1,0 +1,28 @@
+// SM3 hash (GB/T 32905-2016).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "support/bytes.h"
+
+namespace tarnwick::sm3 {
+
+using ChainingValue = std::array<std::uint32_t, 8>;
+
+// kInitialValue is the standard's IV, V0 first.
+inline constexpr ChainingValue kInitialValue = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
+                                                0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
+
+// compress applies the compression function CF to `v` for each of the
+// `blocks` consecutive 64-byte blocks at `data`, in order. `data` must hold
+// at least 64·`blocks` bytes.
+void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept;
+
+// digest returns the 32-byte SM3 digest of `data` (any length, empty
+// included). Whole blocks are compressed straight from `data`; only the
+// final partial block is copied.
+Bytes digest(ByteView data);
+
+}  // namespace tarnwick::sm3

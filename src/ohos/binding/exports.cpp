@@ -1,0 +1,47 @@
+// The module's whole JS surface, in registry order. Each line is one
+// load-time constructor: the class, an enum, a function, or the module
+// record itself.
+#include "ohos/binding/function.h"
+#include "ohos/binding/registry.h"
+#include "ohos/asym/algorithms.h"
+#include "ohos/asym/keygen.h"
+#include "vorel/random/random.h"
+
+namespace tarnwick::binding {
+
+using ohos::asym::AsymAlgorithm;
+using ohos::asym::SignAlgorithm;
+
+template <>
+struct EnumTraits<AsymAlgorithm> {
+  static constexpr const char* kName = "AsymAlgorithm";
+  static constexpr const char* kVariants[] = {"RSA", "SM2"};
+};
+template <>
+struct EnumTraits<SignAlgorithm> {
+  static constexpr const char* kName = "SignAlgorithm";
+  static constexpr const char* kVariants[] = {"SHA1WithRSA", "SHA256WithRSA", "SM3", "SM3WithSM2"};
+};
+
+namespace {
+
+#define TARNWICK_EXPORT_FUNCTION(prio, js_name, ns, native)                                            \
+  BResult<napi_value> create_##native(napi_env env) {                                                  \
+    return create_function(env, js_name, JsFunction<&ns::native>::entry, #native);                    \
+  }                                                                                                    \
+  __attribute__((constructor(prio))) void register_##native() { register_export(js_name, create_##native); }
+
+#define TARNWICK_EXPORT_ENUM(prio, Enum)                                                           \
+  __attribute__((constructor(prio))) void register_##Enum() { register_export(#Enum, create_enum<Enum>); }
+
+__attribute__((constructor(priority::kKeyPairClass))) void register_key_pair_class() { key_pair::register_class(); }
+__attribute__((constructor(priority::kModule))) void register_module_record() { register_module(); }
+TARNWICK_EXPORT_ENUM(priority::kAsymAlgorithm, AsymAlgorithm)
+TARNWICK_EXPORT_ENUM(priority::kSignAlgorithm, SignAlgorithm)
+
+TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKey, "asymGenerateKey", ohos::asym, asym_generate_key)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKeyTest, "asymGenerateKeyTest", ohos::asym, asym_generate_key_test)
+TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
+
+}  // namespace
+}  // namespace tarnwick::binding

@@ -1,0 +1,80 @@
+#include "ohos/binding/runtime.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <exception>
+#include <thread>
+
+namespace tarnwick::binding {
+
+struct Runtime::Shared {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stop = false;
+};
+
+namespace {
+
+// A count far above any machine's CPUs, so that a stray value cannot make
+// the process start millions of threads.
+constexpr std::size_t kMaxWorkers = 512;
+
+void worker(std::shared_ptr<Runtime::Shared> shared) {
+  // The workers are "tokio-runtime-worker"; Linux keeps the first 15 bytes.
+  pthread_setname_np(pthread_self(), "tokio-runtime-w");
+  std::unique_lock lock(shared->mutex);
+  shared->wake.wait(lock, [&] { return shared->stop; });
+}
+
+void stop(Runtime::Shared& shared) {
+  {
+    std::lock_guard lock(shared.mutex);
+    shared.stop = true;
+  }
+  shared.wake.notify_all();
+}
+
+}  // namespace
+
+std::size_t worker_count() {
+  if (const char* env = std::getenv("TOKIO_WORKER_THREADS")) {
+    const std::string_view text(env);
+    std::size_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec == std::errc() && end == text.data() + text.size() && n > 0) return std::min(n, kMaxWorkers);
+    if (ec == std::errc::result_out_of_range) return kMaxWorkers;
+  }
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return static_cast<std::size_t>(n);
+  }
+  return 1;
+}
+
+std::unique_ptr<Runtime> Runtime::create() {
+  std::shared_ptr<Shared> shared;
+  try {
+    shared = std::make_shared<Shared>();
+    auto runtime = std::unique_ptr<Runtime>(new Runtime(shared));
+    const std::size_t n = worker_count();
+    for (std::size_t i = 0; i < n; ++i) std::thread(worker, shared).detach();
+    return runtime;
+  } catch (const std::exception&) {
+    if (shared) stop(*shared);
+    return nullptr;
+  }
+}
+
+Runtime::~Runtime() { stop(*shared_); }
+
+}  // namespace tarnwick::binding

@@ -1,0 +1,190 @@
+#include "crypto/sm2/p256_field.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/rand.h>
+
+#include <string>
+
+#include "support/hex.h"
+#include "support/ossl.h"
+
+namespace tarnwick::sm2::p256_field {
+namespace {
+
+constexpr const char* kPHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF";
+
+ossl::BnPtr bn_hex(const char* h) {
+  BIGNUM* bn = nullptr;
+  EXPECT_GT(BN_hex2bn(&bn, h), 0);
+  return ossl::BnPtr(bn);
+}
+
+ossl::BnPtr to_bn(const FieldElement& a) {
+  std::uint8_t buf[32];
+  write_bytes(a, buf);
+  return ossl::BnPtr(BN_bin2bn(buf, 32, nullptr));
+}
+
+FieldElement from_bn(const BIGNUM* x) {
+  std::uint8_t buf[32];
+  EXPECT_EQ(BN_bn2binpad(x, buf, 32), 32);
+  return from_bytes(buf);
+}
+
+FieldElement fe_hex(const char* h) { return from_bn(bn_hex(h).get()); }
+
+class FieldOracle : public ::testing::Test {
+ protected:
+  ossl::BnPtr p_ = bn_hex(kPHex);
+  ossl::BnCtxPtr ctx_{BN_CTX_new()};
+
+  // random_below_p, or any 256-bit value when `reduced` is false.
+  FieldElement random(bool reduced) {
+    ossl::BnPtr x(BN_new());
+    if (reduced) {
+      EXPECT_EQ(BN_rand_range(x.get(), p_.get()), 1);
+    } else {
+      EXPECT_EQ(BN_rand(x.get(), 256, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY), 1);
+    }
+    return from_bn(x.get());
+  }
+};
+
+TEST_F(FieldOracle, RandomOperationsMatchBignum) {
+  for (int i = 0; i < 300; ++i) {
+    // Every fourth mul pair is unreduced (up to 2^256 − 1).
+    const bool unreduced = i % 4 == 0;
+    const FieldElement a = random(!unreduced), b = random(!unreduced);
+    ossl::BnPtr ea(BN_new());
+    ASSERT_EQ(BN_mod_mul(ea.get(), to_bn(a).get(), to_bn(b).get(), p_.get(), ctx_.get()), 1);
+    const FieldElement m = mul(a, b);
+    EXPECT_EQ(m, from_bn(ea.get())) << i;
+    EXPECT_TRUE(is_reduced(m));
+
+    const FieldElement c = random(true), d = random(true);
+    ossl::BnPtr es(BN_new()), ed(BN_new());
+    ASSERT_EQ(BN_mod_add(es.get(), to_bn(c).get(), to_bn(d).get(), p_.get(), ctx_.get()), 1);
+    ASSERT_EQ(BN_mod_sub(ed.get(), to_bn(c).get(), to_bn(d).get(), p_.get(), ctx_.get()), 1);
+    EXPECT_EQ(add(c, d), from_bn(es.get())) << i;
+    EXPECT_EQ(sub(c, d), from_bn(ed.get())) << i;
+  }
+}
+
+// Operands with words at 0 and 0xFFFFFFFF stress the column carries and the
+// borrow of the fold, which random values rarely reach.
+TEST_F(FieldOracle, StructuredMulOperandsMatchBignum) {
+  const std::uint32_t words[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFE, 0xFFFFFFFF};
+  unsigned seed = 1;
+  for (int i = 0; i < 400; ++i) {
+    FieldElement a, b;
+    for (int w = 0; w < 8; ++w) {
+      seed = seed * 1103515245u + 12345u;
+      a.w[w] = words[(seed >> 16) % 5];
+      seed = seed * 1103515245u + 12345u;
+      b.w[w] = words[(seed >> 16) % 5];
+    }
+    ossl::BnPtr e(BN_new());
+    ASSERT_EQ(BN_mod_mul(e.get(), to_bn(a).get(), to_bn(b).get(), p_.get(), ctx_.get()), 1);
+    EXPECT_EQ(mul(a, b), from_bn(e.get())) << i;
+  }
+}
+
+TEST_F(FieldOracle, SqrtMatchesBignum) {
+  for (int i = 0; i < 40; ++i) {
+    const FieldElement x = random(true);
+    const FieldElement sq = mul(x, x);
+    auto y = sqrt(sq);
+    ASSERT_TRUE(y.has_value()) << i;
+    ossl::BnPtr root(BN_mod_sqrt(nullptr, to_bn(sq).get(), p_.get(), ctx_.get()));
+    ASSERT_TRUE(root);
+    const FieldElement r = from_bn(root.get());
+    EXPECT_TRUE(*y == r || *y == sub(kZero, r)) << i;
+  }
+  // −1 is a non-residue since p ≡ 3 (mod 4); so is −x² for any non-zero x.
+  const FieldElement x = random(true);
+  EXPECT_EQ(sqrt(sub(kZero, mul(x, x))).error(), Sm2Error::NoSquareRoot);
+}
+
+TEST_F(FieldOracle, InvertMatchesBignum) {
+  for (int i = 0; i < 20; ++i) {
+    const FieldElement a = random(true);
+    ossl::BnPtr e(BN_mod_inverse(nullptr, to_bn(a).get(), p_.get(), ctx_.get()));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(invert(a), from_bn(e.get())) << i;
+  }
+  EXPECT_EQ(invert(kOne), kOne);
+  EXPECT_EQ(invert(kZero), kZero);
+}
+
+TEST(Field, EdgeRows) {
+  const FieldElement pm1 = sub(kP, kOne);
+  const FieldElement pm2 = sub(kP, fe_hex("2"));
+  FieldElement all_ones;
+  all_ones.w.fill(0xFFFFFFFF);
+  // (2^256 − 1)^2 mod p by BN_mod_mul.
+  ossl::BnPtr p = bn_hex(kPHex), ones_bn = to_bn(all_ones), sq(BN_new());
+  ossl::BnCtxPtr ctx(BN_CTX_new());
+  ASSERT_EQ(BN_mod_mul(sq.get(), ones_bn.get(), ones_bn.get(), p.get(), ctx.get()), 1);
+  const FieldElement ones_sq = from_bn(sq.get());
+  struct Case {
+    const char* name;
+    FieldElement got, want;
+  };
+  const FieldElement x = fe_hex("32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
+  const Case cases[] = {
+      {"mul_pm1_pm1", mul(pm1, pm1), kOne},
+      {"mul_x_0", mul(x, kZero), kZero},
+      {"mul_unreduced_max", mul(all_ones, all_ones), ones_sq},
+      {"add_pm1_1", add(pm1, kOne), kZero},
+      {"add_pm1_pm1", add(pm1, pm1), pm2},
+      {"sub_0_1", sub(kZero, kOne), pm1},
+      {"sub_x_x", sub(x, x), kZero},
+      {"mul_p_x_unreduced", mul(kP, x), kZero},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.got, c.want);
+  }
+}
+
+TEST(Field, ByteAndBignumConversions) {
+  EXPECT_EQ(to_bytes(kZero), Bytes(32, 0));
+  Bytes one(32, 0);
+  one[31] = 1;
+  EXPECT_EQ(to_bytes(kOne), one);
+
+  ossl::BnPtr zero(BN_new());
+  EXPECT_EQ(from_biguint(*zero).value(), kZero);
+  ossl::BnPtr max = bn_hex("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
+  const FieldElement max_fe = from_biguint(*max).value();
+  for (std::uint32_t w : max_fe.w) EXPECT_EQ(w, 0xFFFFFFFFu);
+  ossl::BnPtr big = bn_hex("10000000000000000000000000000000000000000000000000000000000000000");
+  EXPECT_EQ(from_biguint(*big).error(), Sm2Error::InvalidFieldElementLength);
+  EXPECT_EQ(display(from_biguint(*big).error()), "a SCA-256 field element must be 32-byte long");
+  ossl::BnPtr neg = bn_hex("-5");
+  EXPECT_FALSE(from_biguint(*neg).has_value());
+}
+
+TEST(Field, SqrtOfCurveRightHandSide) {
+  const FieldElement a = sub(kP, fe_hex("3"));
+  const FieldElement b = fe_hex("28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93");
+  const FieldElement gx = fe_hex("32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
+  const FieldElement gy = fe_hex("BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+  auto rhs = [&](FieldElement x) { return add(add(mul(mul(x, x), x), mul(a, x)), b); };
+  auto y = sqrt(rhs(gx));
+  ASSERT_TRUE(y.has_value());
+  EXPECT_TRUE(*y == gy || *y == sub(kZero, gy));
+  EXPECT_EQ(sqrt(rhs(fe_hex("2"))).error(), Sm2Error::NoSquareRoot);
+  EXPECT_EQ(display(Sm2Error::NoSquareRoot), "field elem sqrt error");
+}
+
+TEST(Field, SqrtExponentIsPPlusOneOverFour) {
+  BIGNUM* e = nullptr;
+  ASSERT_GT(BN_dec2bn(&e, "28948022302589062189105086303505223191562588497981047863605298483322421248000"), 0);
+  ossl::BnPtr owned(e);
+  EXPECT_EQ(from_bn(e), kSqrtExponent);
+}
+
+}  // namespace
+}  // namespace tarnwick::sm2::p256_field

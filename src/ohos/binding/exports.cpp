@@ -4,6 +4,7 @@
 #include "ohos/binding/function.h"
 #include "ohos/binding/registry.h"
 #include "ohos/asym/algorithms.h"
+#include "ohos/asym/encrypt.h"
 #include "vorel/random/random.h"
 
 namespace tarnwick::binding {
@@ -39,6 +40,8 @@ TARNWICK_EXPORT_ENUM(priority::kAsymAlgorithm, AsymAlgorithm)
 TARNWICK_EXPORT_ENUM(priority::kSignAlgorithm, SignAlgorithm)
 
 TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymEncrypt, "asymEncrypt", ohos::asym, asym_encrypt)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymDecrypt, "asymDecrypt", ohos::asym, asym_decrypt)
 
 }  // namespace
 }  // namespace tarnwick::binding

@@ -1,7 +1,11 @@
 #include "crypto/sm2/verify.h"
 
+#include <utility>
+
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/p256_field.h"
+#include "crypto/sm2/util.h"
+#include "crypto/sm3/sm3.h"
 
 namespace tarnwick::sm2 {
 
@@ -40,5 +44,16 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
 }
 
 }  // namespace key
+
+std::expected<void, Sm2Error> verify_with_id(const Sm2PublicKey& public_key, std::optional<ByteView> user_id,
+                                             ByteView message, ByteView signature) {
+  const ByteView id = user_id && !user_id->empty() ? *user_id : default_user_id();
+  auto z = util::user_digest(id, public_key);
+  if (!z) return std::unexpected(z.error());
+  Bytes input = std::move(*z);
+  input.insert(input.end(), message.begin(), message.end());
+  const Bytes e = sm3::digest(input);
+  return key::verify_digest(e, public_key, signature);
+}
 
 }  // namespace tarnwick::sm2

@@ -7,13 +7,24 @@
 #pragma once
 
 #include <expected>
+#include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "crypto/sm2/error.h"
 #include "crypto/sm2/sm2.h"
 #include "support/bytes.h"
 
 namespace tarnwick::sm2 {
+
+// kDefaultUserId is the user ID taken when a caller gives none
+// (GB/T 35276 §10): the 16 bytes "1234567812345678".
+inline constexpr std::string_view kDefaultUserId = "1234567812345678";
+
+// default_user_id returns kDefaultUserId as bytes.
+inline ByteView default_user_id() noexcept {
+  return {reinterpret_cast<const std::uint8_t*>(kDefaultUserId.data()), kDefaultUserId.size()};
+}
 
 namespace key {
 
@@ -29,5 +40,13 @@ namespace key {
 std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& public_key, ByteView signature);
 
 }  // namespace key
+
+// verify_with_id checks `signature` on `message` for the signer `user_id`
+// (absent or empty: kDefaultUserId): e = SM3(Z ‖ message) with Z from
+// util::user_digest, then key::verify_digest. Z's failures come first:
+// InvalidPublicKey for a key off the curve, IdTooLong for an ID of more
+// than 8191 bytes.
+std::expected<void, Sm2Error> verify_with_id(const Sm2PublicKey& public_key, std::optional<ByteView> user_id,
+                                             ByteView message, ByteView signature);
 
 }  // namespace tarnwick::sm2

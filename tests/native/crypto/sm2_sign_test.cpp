@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -410,6 +411,84 @@ TEST(Sm2VerifyDigest, SumAtInfinityIsRejected) {
   auto got = key::verify_digest(e, our_public(g_key.point), cat(be32(*r), be32(*s)));
   ASSERT_FALSE(got.has_value());
   EXPECT_EQ(got.error(), Sm2Error::InvalidSignatureDigest);
+}
+
+// peer_sign_message signs `message` with OpenSSL's SM2 with SM3 for the
+// distinguishing ID `id` and returns r ‖ s, each 32 bytes.
+Bytes peer_sign_message(const PeerKey& key, const std::string& id, const std::string& message) {
+  ossl::MdCtxPtr md(EVP_MD_CTX_new());
+  ossl::PkeyCtxPtr pctx(EVP_PKEY_CTX_new(key.pkey.get(), nullptr));
+  EXPECT_EQ(EVP_PKEY_CTX_set1_id(pctx.get(), id.data(), id.size()), 1);
+  EVP_MD_CTX_set_pkey_ctx(md.get(), pctx.get());
+  EXPECT_EQ(EVP_DigestSignInit(md.get(), nullptr, EVP_sm3(), nullptr, key.pkey.get()), 1);
+  Bytes sig(80);
+  std::size_t len = sig.size();
+  EXPECT_EQ(EVP_DigestSign(md.get(), sig.data(), &len, reinterpret_cast<const unsigned char*>(message.data()),
+                           message.size()),
+            1);
+  const unsigned char* p = sig.data();
+  ECDSA_SIG* parsed = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(len));
+  EXPECT_NE(parsed, nullptr);
+  Bytes out;
+  if (parsed != nullptr) out = cat(be32(*ECDSA_SIG_get0_r(parsed)), be32(*ECDSA_SIG_get0_s(parsed)));
+  ECDSA_SIG_free(parsed);
+  return out;
+}
+
+ByteView text_bytes(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+
+TEST(Sm2VerifyWithId, StandardExampleAndIds) {
+  const Sm2PublicKey pub = our_public(unhex(std::string("04") + kPx + kPy));
+  const Bytes sig = unhex(std::string(kR) + kS);
+  const std::string message = "message digest";
+  const std::string default_id = "1234567812345678";
+  const std::string other_id = "ALICE123@YAHOO.COM";
+  const std::string id_8191(8191, 'a'), id_8192(8192, 'a');
+  // A point off the curve: the example point with y + 1.
+  Bytes off = unhex(std::string("04") + kPx + kPy);
+  off[64] ^= 0x01;
+  const Sm2PublicKey off_curve = our_public(off);
+  struct Case {
+    const char* name;
+    const Sm2PublicKey* key;
+    std::optional<std::string> id;
+    std::optional<Sm2Error> want;
+  };
+  const Case cases[] = {
+      {"absent_id", &pub, std::nullopt, std::nullopt},
+      {"empty_id", &pub, std::string(), std::nullopt},
+      {"default_id", &pub, default_id, std::nullopt},
+      {"other_id", &pub, other_id, Sm2Error::InvalidSignatureDigest},
+      {"id_8191_bytes", &pub, id_8191, Sm2Error::InvalidSignatureDigest},
+      {"id_8192_bytes", &pub, id_8192, Sm2Error::IdTooLong},
+      {"key_off_curve", &off_curve, default_id, Sm2Error::InvalidPublicKey},
+      {"key_off_curve_and_id_too_long", &off_curve, id_8192, Sm2Error::InvalidPublicKey},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<ByteView> id;
+    if (c.id) id = text_bytes(*c.id);
+    auto got = verify_with_id(*c.key, id, text_bytes(message), sig);
+    if (!c.want) {
+      EXPECT_TRUE(got.has_value());
+    } else {
+      ASSERT_FALSE(got.has_value());
+      EXPECT_EQ(display(got.error()), display(*c.want));
+    }
+  }
+}
+
+TEST(Sm2VerifyWithId, AcceptsOpenSslSignaturesForTheirId) {
+  const PeerKey peer = random_peer();
+  const Sm2PublicKey pub = our_public(peer.point);
+  const std::string message = "interop message";
+  const std::string custom = "alice@example.com";
+  const Bytes by_default = peer_sign_message(peer, "1234567812345678", message);
+  const Bytes by_custom = peer_sign_message(peer, custom, message);
+  EXPECT_TRUE(verify_with_id(pub, std::nullopt, text_bytes(message), by_default).has_value());
+  EXPECT_TRUE(verify_with_id(pub, text_bytes(custom), text_bytes(message), by_custom).has_value());
+  EXPECT_FALSE(verify_with_id(pub, std::nullopt, text_bytes(message), by_custom).has_value());
+  EXPECT_FALSE(verify_with_id(pub, text_bytes(custom), text_bytes(message), by_default).has_value());
 }
 
 }  // namespace

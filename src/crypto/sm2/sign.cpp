@@ -65,6 +65,10 @@ Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
   const BIGNUM& d = *key.d;
   const ossl::BnPtr e_int = biguint::from_bytes(e);
 
+  // d ≡ 0 mod n has the point at infinity as its public key: nothing could
+  // verify what it signs (and s would equal the nonce).
+  if (BN_is_zero(reduce_mod_n(d).get())) return error_of(Sm2Error::InvalidPrivateKey);
+
   // GB/T 32918.2 §6.1 A6 computes (1 + d)⁻¹; when it does not exist every s
   // would be 0, so fail before drawing any nonce.
   const ossl::SecretBnPtr inv = inverse_of_one_plus_d(d, n);

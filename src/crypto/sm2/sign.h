@@ -19,6 +19,9 @@ struct SignatureValues {
 // sign_digest signs the 32-byte digest `e` with `key.d` and a fresh nonce k
 // from random_scalar. Failures (display texts):
 //   "the length of digest must be 32-bytes"  `e` is not 32 bytes (no draw);
+//   "invalid private key"                    d ≡ 0 mod n (d = 0 or d = n),
+//                                            whose public key is the point
+//                                            at infinity;
 //   "the signature is zero, cannot sign"     1 + d ≡ 0 mod n (d = n − 1),
 //                                            so no s can be non-zero;
 //   the random source's text                 a draw failed;
@@ -26,7 +29,7 @@ struct SignatureValues {
 //                                            rejected (r = 0, r + k = n or
 //                                            s = 0), impossible for a
 //                                            working source.
-// `key.d` is used as given (it is not range-checked against n).
+// Any other `key.d` below 2^256 is used as given.
 Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key);
 
 }  // namespace tarnwick::sm2

@@ -323,6 +323,8 @@ TEST(Sm2SignDigest, Failures) {
       {"digest_31_bytes", std::string(kE).substr(2), kD, {kK}, false, "the length of digest must be 32-bytes"},
       {"digest_33_bytes", std::string(kE) + "00", kD, {kK}, false, "the length of digest must be 32-bytes"},
       {"d_is_n_minus_1", kE, n_minus_1, {kK}, false, "the signature is zero, cannot sign"},
+      {"d_zero", kE, "00", {kK}, false, "invalid private key"},
+      {"d_is_n", kE, kN, {kK}, false, "invalid private key"},
       {"random_source_fails", kE, kD, {}, false, "Input/output error (os error 5)"},
       {"nonce_always_rejected", hex32(*e_r0), kD, {kK}, true, "the random source yields no usable nonce"},
   };

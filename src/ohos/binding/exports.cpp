@@ -4,6 +4,7 @@
 #include "ohos/binding/function.h"
 #include "ohos/binding/registry.h"
 #include "ohos/asym/algorithms.h"
+#include "ohos/asym/sign.h"
 #include "vorel/random/random.h"
 
 namespace tarnwick::binding {
@@ -39,6 +40,8 @@ TARNWICK_EXPORT_ENUM(priority::kAsymAlgorithm, AsymAlgorithm)
 TARNWICK_EXPORT_ENUM(priority::kSignAlgorithm, SignAlgorithm)
 
 TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymSign, "asymSign", ohos::asym, asym_sign)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymVerify, "asymVerify", ohos::asym, asym_verify)
 
 }  // namespace
 }  // namespace tarnwick::binding

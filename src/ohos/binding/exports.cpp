@@ -6,6 +6,7 @@
 #include "ohos/asym/algorithms.h"
 #include "ohos/asym/encrypt.h"
 #include "ohos/asym/keygen.h"
+#include "ohos/asym/sign.h"
 #include "vorel/random/random.h"
 #include "vorel/sym/encrypt.h"
 
@@ -59,6 +60,8 @@ TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKeyTest, "asymGenerateKeyTest", 
 TARNWICK_EXPORT_FUNCTION(priority::kAsymEncrypt, "asymEncrypt", ohos::asym, asym_encrypt)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymDecrypt, "asymDecrypt", ohos::asym, asym_decrypt)
 TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymSign, "asymSign", ohos::asym, asym_sign)
+TARNWICK_EXPORT_FUNCTION(priority::kAsymVerify, "asymVerify", ohos::asym, asym_verify)
 
 }  // namespace
 }  // namespace tarnwick::binding

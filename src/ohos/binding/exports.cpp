@@ -59,9 +59,9 @@ TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKey, "asymGenerateKey", ohos::as
 TARNWICK_EXPORT_FUNCTION(priority::kAsymGenerateKeyTest, "asymGenerateKeyTest", ohos::asym, asym_generate_key_test)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymEncrypt, "asymEncrypt", ohos::asym, asym_encrypt)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymDecrypt, "asymDecrypt", ohos::asym, asym_decrypt)
-TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymSign, "asymSign", ohos::asym, asym_sign)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymVerify, "asymVerify", ohos::asym, asym_verify)
+TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
 
 }  // namespace
 }  // namespace tarnwick::binding

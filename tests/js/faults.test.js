@@ -16,7 +16,7 @@ const probe = `
   out.keys = Object.keys(mod.exports);
   const m = mod.exports;
   if (m.asymGenerateKey) {
-    try { out.instance = m.asymGenerateKey(1, 0) instanceof m.KeyPair; } catch (e) { out.instance = [e.code, e.message]; }
+    try { out.instance = m.asymGenerateKey(1, 0).pubkey.length === 124; } catch (e) { out.instance = [e.code, e.message]; }
   }
   if (m.KeyPair) { try { new m.KeyPair(); } catch (e) { out.newKeyPair = e.message; } }
   console.log(JSON.stringify(out));`;

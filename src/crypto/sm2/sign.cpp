@@ -14,43 +14,18 @@ namespace {
 // so 128 rejections in a row mean the source is not random.
 constexpr int kMaxNonces = 128;
 
-void ok(int rc) {
-  if (rc != 1) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-}
-
-ossl::SecretBnPtr new_secret() {
-  BIGNUM* bn = BN_secure_new();
-  if (bn == nullptr) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return ossl::SecretBnPtr(bn);
-}
-
-ossl::BnCtxPtr new_ctx() {
-  BN_CTX* ctx = BN_CTX_secure_new();
-  if (ctx == nullptr) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return ossl::BnCtxPtr(ctx);
-}
-
 // inverse_of_one_plus_d returns (1 + d)^(n − 2) mod n, the inverse of 1 + d
 // by Fermat's little theorem, computed in constant time; 0 when
 // 1 + d ≡ 0 mod n.
 ossl::SecretBnPtr inverse_of_one_plus_d(const BIGNUM& d, const BIGNUM& n) {
   ossl::SecretBnPtr one_plus_d = biguint::secret_copy(d);
-  ok(BN_add_word(one_plus_d.get(), 1));
+  biguint::check(BN_add_word(one_plus_d.get(), 1));
   ossl::SecretBnPtr base = reduce_mod_n(*one_plus_d);
   ossl::BnPtr exponent = biguint::copy(n);
-  ok(BN_sub_word(exponent.get(), 2));
-  ossl::SecretBnPtr inv = new_secret();
-  ossl::BnCtxPtr ctx = new_ctx();
-  ok(BN_mod_exp_mont_consttime(inv.get(), base.get(), exponent.get(), &n, ctx.get(), nullptr));
+  biguint::check(BN_sub_word(exponent.get(), 2));
+  ossl::SecretBnPtr inv = biguint::new_secret();
+  ossl::BnCtxPtr ctx = biguint::new_ctx();
+  biguint::check(BN_mod_exp_mont_consttime(inv.get(), base.get(), exponent.get(), &n, ctx.get(), nullptr));
   return inv;
 }
 
@@ -74,7 +49,7 @@ Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
   const ossl::SecretBnPtr inv = inverse_of_one_plus_d(d, n);
   if (BN_is_zero(inv.get())) return error_of(Sm2Error::ZeroSignature);
 
-  ossl::BnCtxPtr ctx = new_ctx();
+  ossl::BnCtxPtr ctx = biguint::new_ctx();
   for (int attempt = 0; attempt < kMaxNonces; ++attempt) {
     // A3: k in 1..n − 2.
     auto k = random_scalar();
@@ -87,13 +62,13 @@ Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
     // A5: r = (e + x1) mod n; r = 0 or r + k = n takes a new k.
     ossl::SecretBnPtr r = add_mod_n(*e_int, *x1);
     if (BN_is_zero(r.get())) continue;
-    ossl::SecretBnPtr r_plus_k = new_secret();
-    ok(BN_add(r_plus_k.get(), r.get(), k->get()));
+    ossl::SecretBnPtr r_plus_k = biguint::new_secret();
+    biguint::check(BN_add(r_plus_k.get(), r.get(), k->get()));
     if (BN_cmp(r_plus_k.get(), &n) == 0) continue;
     // A6: s = (1 + d)⁻¹ · (k − r·d) mod n; s = 0 takes a new k.
     ossl::SecretBnPtr rd = mul_mod_n(*r, d);
-    ossl::SecretBnPtr t = new_secret();
-    ok(BN_mod_sub(t.get(), k->get(), rd.get(), &n, ctx.get()));
+    ossl::SecretBnPtr t = biguint::new_secret();
+    biguint::check(BN_mod_sub(t.get(), k->get(), rd.get(), &n, ctx.get()));
     ossl::SecretBnPtr s = mul_mod_n(*inv, *t);
     if (BN_is_zero(s.get())) continue;
     return SignatureValues{biguint::to_minimal_bytes(*r), biguint::to_minimal_bytes(*s)};

@@ -9,7 +9,7 @@
 #include <openssl/err.h>
 
 #include "ohos/asym/rsa_ops.h"
-#include "openssl_cli.h"
+#include "../common/openssl_cli.h"
 #include "rsa_test_keys.h"
 #include "support/hex.h"
 #include "support/os_random.h"

@@ -8,7 +8,7 @@
 #include <openssl/rsa.h>
 
 #include "ohos/asym/rsa_key.h"
-#include "openssl_cli.h"
+#include "../common/openssl_cli.h"
 #include "rsa_test_keys.h"
 
 namespace tarnwick::ohos::asym {

@@ -1,6 +1,8 @@
 #include "crypto/sm2/p256_ecc.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/obj_mac.h>
@@ -15,17 +17,13 @@
 namespace tarnwick::sm2::p256_ecc {
 namespace {
 
+using testing::bn_hex;
+
 using p256_field::FieldElement;
 
 constexpr const char* kNHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
 constexpr const char* kGxHex = "32c4ae2c1f1981195f9904466a39c9948fe30bbff2660be1715a4589334c74c7";
 constexpr const char* kGyHex = "bc3736a2f4f6779c59bdcee36b692153d0a9877cc62a474002df32e52139f0a0";
-
-ossl::BnPtr bn_hex(const std::string& h) {
-  BIGNUM* bn = nullptr;
-  EXPECT_GT(BN_hex2bn(&bn, h.c_str()), 0);
-  return ossl::BnPtr(bn);
-}
 
 FieldElement fe_hex(const std::string& h) {
   const Bytes b = hex::decode(h).value();

@@ -1,6 +1,8 @@
 #include "crypto/sm2/p256_field.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
 #include <openssl/bn.h>
 #include <openssl/rand.h>
 
@@ -12,13 +14,9 @@
 namespace tarnwick::sm2::p256_field {
 namespace {
 
-constexpr const char* kPHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF";
+using testing::bn_hex;
 
-ossl::BnPtr bn_hex(const char* h) {
-  BIGNUM* bn = nullptr;
-  EXPECT_GT(BN_hex2bn(&bn, h), 0);
-  return ossl::BnPtr(bn);
-}
+constexpr const char* kPHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF";
 
 ossl::BnPtr to_bn(const FieldElement& a) {
   std::uint8_t buf[32];

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
+#include "../common/peer.h"
 
 namespace tarnwick::padding {
 namespace {

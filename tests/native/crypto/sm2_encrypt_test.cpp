@@ -1,6 +1,9 @@
 #include "crypto/sm2/key.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
+#include "../common/scripted_random.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -20,6 +23,10 @@
 namespace tarnwick::sm2::key {
 namespace {
 
+using testing::ScriptedDraws;
+using testing::SourceGuard;
+using testing::unhex;
+
 // GB/T 32918.4-style example on the recommended curve.
 constexpr const char* kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
 constexpr const char* kPx = "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020";
@@ -31,7 +38,6 @@ constexpr const char* kC3 = "59983c18f809e262923c53aec295d30383b54e39d609d160afc
 constexpr const char* kC2 = "21886ca989ca9c7d58087307ca93092d651efa";
 constexpr const char* kPHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF";
 
-Bytes unhex(const std::string& h) { return hex::decode(h).value(); }
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -50,29 +56,6 @@ Sm2PrivateKey private_key(const char* d_hex = kD) {
   EXPECT_TRUE(p.has_value());
   return Sm2PrivateKey{std::move(d), *p};
 }
-
-// ScriptedDraws answers each 32-byte read with the next listed value, then
-// fails with EIO.
-struct ScriptedDraws {
-  std::vector<std::string> values_hex;
-  std::size_t next = 0;
-  static long read(void* ctx, std::uint8_t* buf, std::size_t len, int* err) {
-    auto* s = static_cast<ScriptedDraws*>(ctx);
-    if (s->next >= s->values_hex.size() || len != 32) {
-      *err = EIO;
-      return -1;
-    }
-    const Bytes v = unhex(s->values_hex[s->next++]);
-    std::memcpy(buf, v.data(), 32);
-    return 32;
-  }
-};
-
-class SourceGuard {
- public:
-  SourceGuard(os_random::ReadFn fn, void* ctx) { os_random::testing::set_source(fn, ctx); }
-  ~SourceGuard() { os_random::testing::set_source(nullptr, nullptr); }
-};
 
 // OpenSSL's view of the curve, as an independent oracle for points.
 struct Curve {

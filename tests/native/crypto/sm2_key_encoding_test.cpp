@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/peer.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,12 +18,13 @@
 namespace tarnwick::sm2 {
 namespace {
 
+using testing::unhex;
+
 const std::string kAlgHex = "301306072a8648ce3d020106082a811ccf5501822d";
 const std::string kGHex =
     "0432c4ae2c1f1981195f9904466a39c9948fe30bbff2660be1715a4589334c74c7"
     "bc3736a2f4f6779c59bdcee36b692153d0a9877cc62a474002df32e52139f0a0";
 
-Bytes unhex(const std::string& h) { return hex::decode(h).value(); }
 
 // A scratch directory for the openssl command's files.
 class OpensslFiles : public ::testing::Test {

@@ -1,6 +1,10 @@
 #include "crypto/sm2/sm2.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
+
+#include "../common/scripted_random.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/obj_mac.h>
@@ -17,13 +21,12 @@
 namespace tarnwick::sm2 {
 namespace {
 
-constexpr const char* kNHex = "fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54123";
+using testing::bn_hex;
 
-ossl::BnPtr bn_hex(const std::string& h) {
-  BIGNUM* bn = nullptr;
-  EXPECT_GT(BN_hex2bn(&bn, h.c_str()), 0);
-  return ossl::BnPtr(bn);
-}
+using testing::ScriptedDraws;
+using testing::SourceGuard;
+
+constexpr const char* kNHex = "fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54123";
 
 std::string bn_to_hex(const BIGNUM& x) {
   char* s = BN_bn2hex(&x);
@@ -32,33 +35,10 @@ std::string bn_to_hex(const BIGNUM& x) {
   return out;
 }
 
-// ScriptedDraws feeds the listed 32-byte values, one per read, then fails
-// every later read with EIO.
-struct ScriptedDraws {
-  std::vector<std::string> values_hex;
-  std::size_t next = 0;
-  static long read(void* ctx, std::uint8_t* buf, std::size_t len, int* err) {
-    auto* s = static_cast<ScriptedDraws*>(ctx);
-    if (s->next >= s->values_hex.size() || len != 32) {
-      *err = EIO;
-      return -1;
-    }
-    const Bytes v = hex::decode(s->values_hex[s->next++]).value();
-    std::memcpy(buf, v.data(), 32);
-    return 32;
-  }
-};
-
 long zeros_forever(void*, std::uint8_t* buf, std::size_t len, int*) {
   std::memset(buf, 0, len);
   return static_cast<long>(len);
 }
-
-class SourceGuard {
- public:
-  SourceGuard(os_random::ReadFn fn, void* ctx) { os_random::testing::set_source(fn, ctx); }
-  ~SourceGuard() { os_random::testing::set_source(nullptr, nullptr); }
-};
 
 TEST(Sm2RandomScalar, RejectsOutOfRangeDrawsAndAcceptsTheBounds) {
   const std::string n_minus_1 = "fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54122";

@@ -3,6 +3,8 @@
 // digest it is handed as e) as the peer in both directions, the nonce
 // redraw rules and the verification checks.
 #include <gtest/gtest.h>
+
+#include "../common/scripted_random.h"
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -27,6 +29,9 @@
 
 namespace tarnwick::sm2 {
 namespace {
+
+using testing::ScriptedDraws;
+using testing::SourceGuard;
 
 constexpr const char* kN = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
 constexpr const char* kGx = "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7";
@@ -170,30 +175,6 @@ Sm2PublicKey our_public(const Bytes& point) {
 }
 
 // ------------------------------------------------------------ scripted nonces
-
-struct ScriptedDraws {
-  std::vector<std::string> values_hex;
-  std::size_t next = 0;
-  bool repeat_last = false;
-  static long read(void* ctx, std::uint8_t* buf, std::size_t len, int* err) {
-    auto* s = static_cast<ScriptedDraws*>(ctx);
-    if (len != 32 || (s->next >= s->values_hex.size() && !s->repeat_last) || s->values_hex.empty()) {
-      *err = EIO;
-      return -1;
-    }
-    const std::size_t i = s->next < s->values_hex.size() ? s->next : s->values_hex.size() - 1;
-    ++s->next;
-    const Bytes v = hex::decode(s->values_hex[i]).value();
-    std::memcpy(buf, v.data(), 32);
-    return 32;
-  }
-};
-
-class SourceGuard {
- public:
-  explicit SourceGuard(ScriptedDraws* s) { os_random::testing::set_source(&ScriptedDraws::read, s); }
-  ~SourceGuard() { os_random::testing::set_source(nullptr, nullptr); }
-};
 
 std::string mod_n_hex(const ossl::BnPtr& x) {
   ossl::BnPtr r(BN_new());

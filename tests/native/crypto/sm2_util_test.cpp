@@ -1,6 +1,8 @@
 #include "crypto/sm2/util.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
@@ -14,6 +16,8 @@
 
 namespace tarnwick::sm2::util {
 namespace {
+
+using testing::unhex;
 
 // GB/T 32918.2 Annex A key: d and its public point, with Z for the default ID.
 constexpr const char* kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
@@ -29,7 +33,6 @@ constexpr const char* kCurveABGxGy =
     "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7"
     "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0";
 
-Bytes unhex(const std::string& h) { return hex::decode(h).value(); }
 
 Sm2PublicKey point(const std::string& x, const std::string& y) {
   const Bytes xb = unhex(x), yb = unhex(y);

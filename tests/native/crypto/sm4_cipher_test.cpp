@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "peer.h"
+#include "../common/peer.h"
 
 namespace tarnwick::sm4 {
 namespace {

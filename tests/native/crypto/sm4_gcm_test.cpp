@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "peer.h"
+#include "../common/peer.h"
 #include "crypto/sm4/cipher_mode.h"
 
 namespace tarnwick::sm4 {

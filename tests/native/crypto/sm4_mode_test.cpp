@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "peer.h"
+#include "../common/peer.h"
 
 namespace tarnwick::sm4 {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../asym/openssl_cli.h"
+#include "../common/openssl_cli.h"
 #include "crypto/sm2/key_encoding.h"
 #include "crypto/sm2/sm2.h"
 #include "ohos/asym/cipher.h"

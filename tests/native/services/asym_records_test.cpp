@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
@@ -16,14 +18,7 @@
 namespace tarnwick::ohos::asym {
 namespace {
 
-Bytes unhex(std::string_view text) {
-  std::string clean;
-  for (char c : text)
-    if (c != ' ') clean += c;
-  auto b = hex::decode(clean);
-  EXPECT_TRUE(b.has_value()) << text;
-  return b.value_or(Bytes{});
-}
+using testing::unhex;
 
 der::SignedInteger signed_int(bool negative, const char* magnitude_hex) {
   return der::SignedInteger{negative, unhex(magnitude_hex)};

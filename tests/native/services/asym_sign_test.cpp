@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../asym/openssl_cli.h"
+#include "../common/openssl_cli.h"
 #include "../asym/rsa_test_keys.h"
 #include "support/base64.h"
 #include "support/hex.h"

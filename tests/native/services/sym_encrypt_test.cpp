@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "../crypto/peer.h"
+#include "../common/peer.h"
 #include "support/base64.h"
 #include "support/os_random.h"
 

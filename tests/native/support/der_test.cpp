@@ -1,6 +1,8 @@
 #include "support/der.h"
 
 #include <gtest/gtest.h>
+
+#include "../common/peer.h"
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -17,14 +19,7 @@
 namespace tarnwick {
 namespace {
 
-Bytes unhex(std::string_view text) {
-  std::string clean;
-  for (char c : text)
-    if (c != ' ') clean += c;
-  auto b = hex::decode(clean);
-  EXPECT_TRUE(b.has_value()) << text;
-  return b.value_or(Bytes{});
-}
+using testing::unhex;
 
 Bytes openssl_integer(const BIGNUM* bn) {
   ASN1_INTEGER* ai = BN_to_ASN1_INTEGER(bn, nullptr);

@@ -1,7 +1,9 @@
-// Independent peers for the native tests: OpenSSL's EVP ciphers and hex
-// helpers.
+// Independent peers for the native tests: OpenSSL's EVP ciphers, and the
+// hex and BIGNUM helpers the tests share.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include <fstream>
@@ -12,12 +14,25 @@
 
 #include "support/bytes.h"
 #include "support/hex.h"
+#include "support/ossl.h"
 
 namespace tarnwick::testing {
 
+// unhex reads hex digits, skipping spaces; invalid text fails the test.
 inline Bytes unhex(std::string_view text) {
-  auto b = hex::decode(text);
-  return b ? *b : Bytes{};
+  std::string clean;
+  for (char c : text)
+    if (c != ' ') clean += c;
+  auto b = hex::decode(clean);
+  EXPECT_TRUE(b.has_value()) << text;
+  return b.value_or(Bytes{});
+}
+
+// bn_hex parses a hexadecimal BIGNUM constant.
+inline ossl::BnPtr bn_hex(const std::string& h) {
+  BIGNUM* bn = nullptr;
+  EXPECT_GT(BN_hex2bn(&bn, h.c_str()), 0) << h;
+  return ossl::BnPtr(bn);
 }
 
 inline std::string tohex(ByteView b) { return hex::encode(b); }

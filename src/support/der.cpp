@@ -375,18 +375,32 @@ void Writer::append(ByteView bytes) {
   buf_.insert(buf_.end(), bytes.begin(), bytes.end());
 }
 
-void Writer::append_header(Tag tag, std::size_t length) {
-  std::array<std::uint8_t, 10> h{};
-  std::size_t n = 0;
-  h[n++] = tag.byte;
+namespace {
+
+// Header is an identifier and a minimal definite length, as written.
+struct Header {
+  std::array<std::uint8_t, 10> bytes{};
+  std::size_t size = 0;
+};
+
+Header make_header(Tag tag, std::size_t length) {
+  Header h;
+  h.bytes[h.size++] = tag.byte;
   const std::size_t lo = length_octets(length);
   if (lo == 1) {
-    h[n++] = static_cast<std::uint8_t>(length);
+    h.bytes[h.size++] = static_cast<std::uint8_t>(length);
   } else {
-    h[n++] = static_cast<std::uint8_t>(0x80 + (lo - 1));
-    for (std::size_t k = lo - 1; k-- > 0;) h[n++] = static_cast<std::uint8_t>(length >> (8 * k));
+    h.bytes[h.size++] = static_cast<std::uint8_t>(0x80 + (lo - 1));
+    for (std::size_t k = lo - 1; k-- > 0;) h.bytes[h.size++] = static_cast<std::uint8_t>(length >> (8 * k));
   }
-  append(ByteView(h.data(), n));
+  return h;
+}
+
+}  // namespace
+
+void Writer::append_header(Tag tag, std::size_t length) {
+  const Header h = make_header(tag, length);
+  append(ByteView(h.bytes.data(), h.size));
 }
 
 void Writer::close(Tag tag, std::size_t mark) {
@@ -395,18 +409,9 @@ void Writer::close(Tag tag, std::size_t mark) {
     overflow_ = true;
     return;
   }
-  std::array<std::uint8_t, 10> h{};
-  std::size_t n = 0;
-  h[n++] = tag.byte;
-  const std::size_t lo = length_octets(length);
-  if (lo == 1) {
-    h[n++] = static_cast<std::uint8_t>(length);
-  } else {
-    h[n++] = static_cast<std::uint8_t>(0x80 + (lo - 1));
-    for (std::size_t k = lo - 1; k-- > 0;) h[n++] = static_cast<std::uint8_t>(length >> (8 * k));
-  }
-  grow(n);  // no reallocation during the insert below
-  buf_.insert(buf_.begin() + static_cast<std::ptrdiff_t>(mark), h.begin(), h.begin() + n);
+  const Header h = make_header(tag, length);
+  grow(h.size);  // no reallocation during the insert below
+  buf_.insert(buf_.begin() + static_cast<std::ptrdiff_t>(mark), h.bytes.begin(), h.bytes.begin() + h.size);
 }
 
 Writer& Writer::primitive(Tag tag, ByteView content) {

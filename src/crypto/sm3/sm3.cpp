@@ -69,12 +69,17 @@ inline void rounds(std::uint32_t (&r)[8], const std::uint32_t* w,
   (round<J>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], w), ...);
 }
 
+// Message expansion W16..W67, unrolled: as a loop, GCC vectorises it into
+// overlapping loads that stall on the stores three words back.
+template <unsigned... I>
+inline void expand(std::uint32_t* w, std::integer_sequence<unsigned, I...>) noexcept {
+  ((w[I + 16] = p1(w[I] ^ w[I + 7] ^ rotl(w[I + 13], 15)) ^ rotl(w[I + 3], 7) ^ w[I + 10]), ...);
+}
+
 void compress_one(ChainingValue& v, const std::uint8_t* block) noexcept {
   std::uint32_t w[68];
   for (int i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
-  for (int i = 16; i < 68; ++i) {
-    w[i] = p1(w[i - 16] ^ w[i - 9] ^ rotl(w[i - 3], 15)) ^ rotl(w[i - 13], 7) ^ w[i - 6];
-  }
+  expand(w, std::make_integer_sequence<unsigned, 52>{});
   std::uint32_t r[8] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
   rounds(r, w, std::make_integer_sequence<unsigned, 64>{});
   for (int i = 0; i < 8; ++i) v[i] ^= r[i];

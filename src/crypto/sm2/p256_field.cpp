@@ -68,22 +68,24 @@ bool is_zero(const FieldElement& a) noexcept {
 bool is_reduced(const FieldElement& a) noexcept { return !geq(a, kP); }
 
 FieldElement mul(FieldElement a, FieldElement b) noexcept {
-  // Product scanning: c[0] is the least significant of the 16 product words.
+  // The 512-bit product as sixteen 32-bit words, c[0] the least significant.
   u32 x[8], y[8];
   for (int i = 0; i < 8; ++i) {
     x[i] = a.w[7 - i];
     y[i] = b.w[7 - i];
   }
-  u64 c[16];
-  unsigned __int128 acc = 0;
-  for (int k = 0; k < 15; ++k) {
-    const int lo = k < 8 ? 0 : k - 7;
-    const int hi = k < 8 ? k : 7;
-    for (int i = lo; i <= hi; ++i) acc += static_cast<u64>(x[i]) * y[k - i];
-    c[k] = static_cast<u32>(acc);
-    acc >>= 32;
+  // Row by row with fixed bounds, which the compiler unrolls completely;
+  // each step's 64-bit sum x·y + c + carry cannot overflow.
+  u64 c[16] = {};
+  for (int i = 0; i < 8; ++i) {
+    u64 carry = 0;
+    for (int j = 0; j < 8; ++j) {
+      const u64 t = static_cast<u64>(x[i]) * y[j] + c[i + j] + carry;
+      c[i + j] = static_cast<u32>(t);
+      carry = t >> 32;
+    }
+    c[i + 8] = carry;
   }
-  c[15] = static_cast<u32>(acc);
 
   // Fold the upper half with 2^256 ≡ 2^224 + 2^96 − 2^64 + 1 (mod p).
   // t[j] is the coefficient of 2^(32j).

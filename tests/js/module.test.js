@@ -124,3 +124,79 @@ test('KeyPair accessors live on the prototype and check their receiver', () => {
     throwsWith(() => d.set.call({}, 'x'), 'InvalidArg', unwrap);
   }
 });
+
+test('KeyPair instances: setters convert text and keep the old value on failure', () => {
+  const kp = m.asymGenerateKey(m.AsymAlgorithm.SM2, 0);
+  const original = kp.pubkey;
+  const textError = (d) => `Failed to convert JavaScript value \`${d}\` into rust type \`String\``;
+  const cases = [
+    [5, 'StringExpected', textError('Number 5 ')],
+    [true, 'StringExpected', textError('Boolean true ')],
+    [null, 'StringExpected', textError('Null')],
+    [undefined, 'StringExpected', textError('Undefined')],
+    [Symbol('s'), 'StringExpected', textError('Unknown')],
+    [10n, 'StringExpected', textError('BigInt 10 ')],
+    [{ a: 1 }, 'StringExpected', textError('Object {"a":1}')],
+    [[1, 2], 'StringExpected', textError('Object [1,2]')],
+    [function named() {}, 'StringExpected', textError('function named(..) ')],
+    [() => {}, 'StringExpected', textError('function anonymous(..) ')],
+  ];
+  for (const [value, code, message] of cases) {
+    throwsWith(() => { kp.pubkey = value; }, code, message);
+    assert.equal(kp.pubkey, original);
+  }
+  kp.pubkey = '';
+  assert.equal(kp.pubkey, '');
+  kp.privkey = 'x';
+  assert.equal(kp.privkey, 'x');
+});
+
+test('describing values that resist description', () => {
+  const kp = m.asymGenerateKey(m.AsymAlgorithm.SM2, 0);
+  // A cycle: JSON.stringify's own TypeError is what JS catches.
+  const cyclic = {};
+  cyclic.self = cyclic;
+  assert.throws(() => { kp.pubkey = cyclic; }, (e) => e instanceof TypeError && /circular/i.test(e.message));
+  // toJSON throwing a primitive: a GenericFailure carrying its text.
+  throwsWith(() => { kp.pubkey = { toJSON() { throw 5; } }; }, 'GenericFailure', '5');
+  throwsWith(() => { kp.pubkey = { toJSON() { throw Symbol('x'); } }; }, 'GenericFailure', '');
+  // Self-referential names and a stringify that hands back its argument end
+  // in a bounded description instead of a stack overflow.
+  const f = function () {};
+  Object.defineProperty(f, 'name', { value: f });
+  assert.throws(() => { kp.pubkey = f; }, (e) => e.code === 'StringExpected');
+  const saved = JSON.stringify;
+  JSON.stringify = (v) => v;
+  try {
+    assert.throws(() => { kp.pubkey = { a: 1 }; }, (e) => e.code === 'StringExpected');
+  } finally {
+    JSON.stringify = saved;
+  }
+  assert.equal(typeof kp.pubkey, 'string');
+});
+
+test('arguments beyond those a function takes are not read', () => {
+  const poisoned = { get x() { throw new Error('read'); } };
+  assert.equal(m.randomGenerate(16, poisoned).length, 24);
+});
+
+test('randomGenerate lengths and errors', () => {
+  for (const [n, len, tail] of [[1, 4, '=='], [2, 4, '='], [3, 4, ''], [16, 24, '=='], [32, 44, '=']]) {
+    const s = m.randomGenerate(n);
+    assert.equal(s.length, len);
+    assert.equal(Buffer.from(s, 'base64').length, n);
+    assert.ok(s.endsWith(tail) && !s.slice(0, len - tail.length).includes('='));
+  }
+  assert.notEqual(m.randomGenerate(16), m.randomGenerate(16));
+  for (const n of [0, -1]) throwsWith(() => m.randomGenerate(n), 'InvalidArg', 'length must be greater than 0');
+  const i32 = (type) => `Failed to convert napi value ${type} into rust type \`i32\``;
+  throwsWith(() => m.randomGenerate('8'), 'NumberExpected', i32('String'));
+  throwsWith(() => m.randomGenerate(), 'NumberExpected', i32('Undefined'));
+});
+
+test('enum objects are plain, ordered and per environment', () => {
+  assert.deepEqual(m.AsymAlgorithm, { RSA: 0, SM2: 1 });
+  assert.deepEqual(m.SignAlgorithm, { SHA1WithRSA: 0, SHA256WithRSA: 1, SM3: 2, SM3WithSM2: 3 });
+  assert.equal(m.AsymAlgorithm[1], undefined);
+  assert.equal(Object.isFrozen(m.SignAlgorithm), false);
+});

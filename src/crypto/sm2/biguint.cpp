@@ -64,4 +64,29 @@ std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x) {
   return out;
 }
 
+ossl::SecretBnPtr new_secret() {
+  BIGNUM* bn = BN_secure_new();
+  if (bn == nullptr) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+  return ossl::SecretBnPtr(bn);
+}
+
+ossl::BnCtxPtr new_ctx() {
+  BN_CTX* ctx = BN_CTX_secure_new();
+  if (ctx == nullptr) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+  return ossl::BnCtxPtr(ctx);
+}
+
+void check(int rc) {
+  if (rc != 1) {
+    ERR_clear_error();
+    throw std::bad_alloc();
+  }
+}
+
 }  // namespace tarnwick::sm2::biguint

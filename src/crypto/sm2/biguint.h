@@ -34,6 +34,14 @@ Bytes to_minimal_bytes(const BIGNUM& x);
 // is negative or needs more than 32 bytes.
 std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x);
 
+// new_secret returns a fresh zero value from the secure heap, wiped on free.
+ossl::SecretBnPtr new_secret();
+// new_ctx returns a BN_CTX whose temporaries live on the secure heap.
+ossl::BnCtxPtr new_ctx();
+// check turns a failed BIGNUM operation (where only an allocation can fail)
+// into std::bad_alloc, leaving OpenSSL's error queue empty.
+void check(int rc);
+
 // equal compares two values.
 inline bool equal(const BIGNUM& a, const BIGNUM& b) { return BN_cmp(&a, &b) == 0; }
 

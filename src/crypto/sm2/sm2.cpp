@@ -11,39 +11,12 @@ namespace {
 
 constexpr int kMaxDraws = 128;
 
-ossl::SecretBnPtr new_secret() {
-  BIGNUM* bn = BN_secure_new();
-  if (bn == nullptr) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return ossl::SecretBnPtr(bn);
-}
-
-ossl::BnCtxPtr new_ctx() {
-  BN_CTX* ctx = BN_CTX_secure_new();
-  if (ctx == nullptr) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return ossl::BnCtxPtr(ctx);
-}
-
-// ok turns a failed BIGNUM operation (only an allocation can fail here: n is
-// never zero) into std::bad_alloc.
-void ok(int rc) {
-  if (rc != 1) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-}
-
 }  // namespace
 
 Result<ossl::SecretBnPtr> random_scalar() {
   const p256_ecc::CurveParams& c = p256_ecc::init_curve_params();
   ossl::BnPtr n_minus_1 = biguint::copy(*c.n);
-  ok(BN_sub_word(n_minus_1.get(), 1));
+  biguint::check(BN_sub_word(n_minus_1.get(), 1));
   std::array<std::uint8_t, 32> buf{};
   for (int draw = 0; draw < kMaxDraws; ++draw) {
     const auto filled = os_random::fill(buf);
@@ -69,22 +42,22 @@ Result<Sm2KeyPair> generate_key_pair() {
 }
 
 ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x) {
-  ossl::SecretBnPtr r = new_secret();
-  ossl::BnCtxPtr ctx = new_ctx();
-  ok(BN_nnmod(r.get(), &x, p256_ecc::init_curve_params().n.get(), ctx.get()));
+  ossl::SecretBnPtr r = biguint::new_secret();
+  ossl::BnCtxPtr ctx = biguint::new_ctx();
+  biguint::check(BN_nnmod(r.get(), &x, p256_ecc::init_curve_params().n.get(), ctx.get()));
   return r;
 }
 
 ossl::SecretBnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::SecretBnPtr sum = new_secret();
-  ok(BN_add(sum.get(), &a, &b));
+  ossl::SecretBnPtr sum = biguint::new_secret();
+  biguint::check(BN_add(sum.get(), &a, &b));
   return reduce_mod_n(*sum);
 }
 
 ossl::SecretBnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::SecretBnPtr prod = new_secret();
-  ossl::BnCtxPtr ctx = new_ctx();
-  ok(BN_mul(prod.get(), &a, &b, ctx.get()));
+  ossl::SecretBnPtr prod = biguint::new_secret();
+  ossl::BnCtxPtr ctx = biguint::new_ctx();
+  biguint::check(BN_mul(prod.get(), &a, &b, ctx.get()));
   return reduce_mod_n(*prod);
 }
 

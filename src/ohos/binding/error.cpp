@@ -2,36 +2,6 @@
 
 namespace tarnwick::binding {
 
-std::string_view status_name(int status) noexcept {
-  static constexpr std::string_view kNames[] = {
-      "Ok",
-      "InvalidArg",
-      "ObjectExpected",
-      "StringExpected",
-      "NameExpected",
-      "FunctionExpected",
-      "NumberExpected",
-      "BooleanExpected",
-      "ArrayExpected",
-      "GenericFailure",
-      "PendingException",
-      "Cancelled",
-      "EscapeCalledTwice",
-      "HandleScopeMismatch",
-      "CallbackScopeMismatch",
-      "QueueFull",
-      "Closing",
-      "BigintExpected",
-      "DateExpected",
-      "ArrayBufferExpected",
-      "DetachableArraybufferExpected",
-      "WouldDeadlock",
-      "NoExternalBuffersAllowed",
-  };
-  if (status < 0 || status >= static_cast<int>(std::size(kNames))) return "Unknown";
-  return kNames[status];
-}
-
 Error::Error(Error&& other) noexcept
     : status_(other.status_), reason_(std::move(other.reason_)), env_(other.env_), held_(other.held_) {
   other.held_ = nullptr;

@@ -8,13 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "ohos/binding/status.h"
 #include "support/error.h"
 
 namespace tarnwick::binding {
-
-// status_name maps a Node-API status number to its name ("InvalidArg", ...);
-// numbers outside 0..22 are "Unknown".
-std::string_view status_name(int status) noexcept;
 
 class Error {
  public:

@@ -171,7 +171,8 @@ void join_runtime(napi_env env) {
   // Each registration gets its own hook argument: the host refuses the same
   // (function, argument) pair twice in one environment.
   static std::atomic<std::uint64_t> next_token{0};
-  napi_add_env_cleanup_hook(env, drop_runtime_hook, new std::uint64_t(next_token.fetch_add(1)));
+  auto* token = new std::uint64_t(next_token.fetch_add(1));
+  if (napi_add_env_cleanup_hook(env, drop_runtime_hook, token) != napi_ok) delete token;
 }
 
 void create_custom_gc(napi_env env) {
@@ -184,8 +185,10 @@ void create_custom_gc(napi_env env) {
   napi_threadsafe_function tsfn = nullptr;
   s = napi_create_threadsafe_function(env, function, nullptr, name, 0, 1, nullptr, noop_finalize, nullptr,
                                       noop_call_js, &tsfn);
-  if (s != napi_ok) {
+  if (s != napi_ok || tsfn == nullptr) {
+    // Nothing to unreference: the host asserts on a null function.
     throw_error(env, Error(s, "Create Custom GC ThreadsafeFunction in napi_register_module_v1 failed"));
+    return;
   }
   s = napi_unref_threadsafe_function(env, tsfn);
   if (s != napi_ok) {

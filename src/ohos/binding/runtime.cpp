@@ -28,8 +28,6 @@ namespace {
 constexpr std::size_t kMaxWorkers = 512;
 
 void worker(std::shared_ptr<Runtime::Shared> shared) {
-  // The workers are "tokio-runtime-worker"; Linux keeps the first 15 bytes.
-  pthread_setname_np(pthread_self(), "tokio-runtime-w");
   std::unique_lock lock(shared->mutex);
   shared->wake.wait(lock, [&] { return shared->stop; });
 }
@@ -67,7 +65,13 @@ std::unique_ptr<Runtime> Runtime::create() {
     shared = std::make_shared<Shared>();
     auto runtime = std::unique_ptr<Runtime>(new Runtime(shared));
     const std::size_t n = worker_count();
-    for (std::size_t i = 0; i < n; ++i) std::thread(worker, shared).detach();
+    for (std::size_t i = 0; i < n; ++i) {
+      std::thread t(worker, shared);
+      // Named before create() returns, so the name is there as soon as the
+      // runtime is. "tokio-runtime-worker": Linux keeps the first 15 bytes.
+      pthread_setname_np(t.native_handle(), "tokio-runtime-w");
+      t.detach();
+    }
     return runtime;
   } catch (const std::exception&) {
     if (shared) stop(*shared);

@@ -1,0 +1,175 @@
+#include "crypto/sm2/key.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "crypto/sm2/error.h"
+#include "crypto/sm2/p256_ecc.h"
+#include "crypto/sm2/p256_field.h"
+#include "crypto/sm2/util.h"
+#include "crypto/sm3/sm3.h"
+
+namespace tarnwick::sm2::key {
+namespace {
+
+using p256_ecc::JacobianPoint;
+using p256_field::FieldElement;
+
+constexpr const char* kTooShort = "ciphertext length is less than cipher size";
+// A working source yields an all-zero keystream for one pass with
+// probability at most 2^−8; this many passes in a row mean it is stuck.
+constexpr int kMaxPasses = 128;
+constexpr const char* kNoUsableScalar = "the random source yields no usable scalar";
+
+constexpr std::size_t kCoord = 32;
+constexpr std::size_t kC1 = 1 + 2 * kCoord;  // 04 ‖ x ‖ y
+constexpr std::size_t kC3 = 32;
+
+std::unexpected<Error> fail_with(Sm2Error e) { return fail(std::string(display(e))); }
+
+bool is_reduced(const JacobianPoint& p) {
+  return p256_field::is_reduced(p.x) && p256_field::is_reduced(p.y) && p256_field::is_reduced(p.z);
+}
+
+// SharedPoint is x2 ‖ y2, the shared point as bytes; wiped on scope exit.
+struct SharedPoint {
+  std::array<std::uint8_t, 2 * kCoord> xy{};
+  ~SharedPoint() { OPENSSL_cleanse(xy.data(), xy.size()); }
+  ByteView x() const { return ByteView(xy).first(kCoord); }
+  ByteView y() const { return ByteView(xy).last(kCoord); }
+};
+
+// Wiped owns a byte vector that is wiped when dropped.
+struct Wiped {
+  Bytes b;
+  ~Wiped() { OPENSSL_cleanse(b.data(), b.size()); }
+};
+
+void set_shared(SharedPoint& s, const JacobianPoint& p) {
+  const JacobianPoint a = p256_ecc::to_affine(p);
+  p256_field::write_bytes(a.x, s.xy.data());
+  p256_field::write_bytes(a.y, s.xy.data() + kCoord);
+}
+
+bool all_zero(ByteView v) {
+  std::uint8_t acc = 0;
+  for (std::uint8_t b : v) acc |= b;
+  return acc == 0;
+}
+
+// c3_of returns SM3(x2 ‖ M ‖ y2) (GB/T 32918.4 §6.1 A7 / §7.1 B6).
+Bytes c3_of(const SharedPoint& s, ByteView m) {
+  Wiped input;
+  input.b.reserve(2 * kCoord + m.size());
+  input.b.insert(input.b.end(), s.x().begin(), s.x().end());
+  input.b.insert(input.b.end(), m.begin(), m.end());
+  input.b.insert(input.b.end(), s.y().begin(), s.y().end());
+  return sm3::digest(input.b);
+}
+
+// strip drops leading zero bytes.
+ByteView strip(ByteView v) {
+  const auto first = std::find_if(v.begin(), v.end(), [](std::uint8_t b) { return b != 0; });
+  return v.subspan(static_cast<std::size_t>(first - v.begin()));
+}
+
+}  // namespace
+
+Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
+  const p256_ecc::CurveParams& curve = p256_ecc::init_curve_params();
+  // The field operations are exact only on reduced operands, and a point off
+  // the curve would give a ciphertext no key can open.
+  if (!is_reduced(public_key) || !p256_ecc::is_on_curve(public_key)) return fail_with(Sm2Error::InvalidPublicKey);
+
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    // A1: k in 1..n−2, or the random source's failure.
+    auto k = random_scalar();
+    if (!k) return std::unexpected(k.error());
+    // A2: C1 = k·G.
+    auto c1 = p256_ecc::mul_base(**k);
+    if (!c1) return fail_with(c1.error());
+    // A3: S = h·P must not be the point at infinity.
+    auto s = p256_ecc::mul_point(*curve.h, public_key);
+    if (!s) return fail_with(s.error());
+    if (p256_ecc::is_infinity(*s)) return fail_with(Sm2Error::PointAtInfinity);
+    // A4: (x2, y2) = k·P.
+    auto kp = p256_ecc::mul_point(**k, public_key);
+    if (!kp) return fail_with(kp.error());
+    if (p256_ecc::is_infinity(*kp)) return fail_with(Sm2Error::PointAtInfinity);
+    SharedPoint shared;
+    set_shared(shared, *kp);
+    // A5: t = KDF(x2 ‖ y2, klen); an all-zero t restarts with a new k.
+    Wiped t{util::kdf(shared.xy, message.size())};
+    if (all_zero(t.b)) continue;
+
+    Bytes out(kCipherOverhead + message.size());
+    const JacobianPoint c1a = p256_ecc::to_affine(*c1);
+    p256_field::write_bytes(c1a.x, out.data());
+    p256_field::write_bytes(c1a.y, out.data() + kCoord);
+    // A7: C3 = SM3(x2 ‖ M ‖ y2).
+    const Bytes c3 = c3_of(shared, message);
+    std::copy(c3.begin(), c3.end(), out.begin() + 2 * kCoord);
+    // A6: C2 = M ⊕ t.
+    for (std::size_t i = 0; i < message.size(); ++i) out[kCipherOverhead + i] = message[i] ^ t.b[i];
+    return out;
+  }
+  return fail(kNoUsableScalar);
+}
+
+Result<Bytes> decrypt(const Sm2PrivateKey& private_key, ByteView x, ByteView y, ByteView c3, ByteView c2) {
+  if (c3.size() + c2.size() < kC3) return fail(kTooShort);
+  const ByteView xs = strip(x), ys = strip(y);
+  if (xs.size() > kCoord || ys.size() > kCoord) return fail_with(Sm2Error::PointCheckFailed);
+  Wiped raw;
+  raw.b.assign(kC1 + c3.size() + c2.size(), 0);
+  raw.b[0] = 0x04;
+  std::copy(xs.begin(), xs.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(1 + kCoord - xs.size()));
+  std::copy(ys.begin(), ys.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(kC1 - ys.size()));
+  std::copy(c3.begin(), c3.end(), raw.b.begin() + kC1);
+  std::copy(c2.begin(), c2.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(kC1 + c3.size()));
+  return decrypt_raw(private_key, raw.b);
+}
+
+Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
+  if (raw.size() < kC1 + kC3) return fail(kTooShort);
+  const p256_ecc::CurveParams& curve = p256_ecc::init_curve_params();
+  if (raw[0] != 0x04) return fail_with(Sm2Error::PointCheckFailed);
+  // B1: C1 must be a point of the curve, its coordinates below p, before any
+  // scalar multiplies it (the field operations assume reduced operands, and
+  // d times an off-curve point can leak d).
+  const JacobianPoint c1{p256_field::from_bytes(raw.data() + 1), p256_field::from_bytes(raw.data() + 1 + kCoord),
+                         p256_field::kOne};
+  if (!is_reduced(c1) || !p256_ecc::is_on_curve(c1)) return fail_with(Sm2Error::PointCheckFailed);
+  // B2: S = h·C1 must not be the point at infinity.
+  auto s = p256_ecc::mul_point(*curve.h, c1);
+  if (!s) return fail_with(s.error());
+  if (p256_ecc::is_infinity(*s)) return fail_with(Sm2Error::PointAtInfinity);
+  // B3: (x2, y2) = d·C1.
+  auto dc1 = p256_ecc::mul_point(*private_key.d, c1);
+  if (!dc1) return fail_with(dc1.error());
+  if (p256_ecc::is_infinity(*dc1)) return fail_with(Sm2Error::PointAtInfinity);
+  SharedPoint shared;
+  set_shared(shared, *dc1);
+
+  const ByteView c3 = raw.subspan(kC1, kC3);
+  const ByteView c2 = raw.subspan(kC1 + kC3);
+  // B4: t = KDF(x2 ‖ y2, klen) must not be all zero.
+  Wiped t{util::kdf(shared.xy, c2.size())};
+  if (all_zero(t.b)) return fail_with(Sm2Error::ZeroVector);
+  // B5: M = C2 ⊕ t.
+  Wiped m;
+  m.b.resize(c2.size());
+  for (std::size_t i = 0; i < c2.size(); ++i) m.b[i] = c2[i] ^ t.b[i];
+  // B6: u = SM3(x2 ‖ M ‖ y2) must equal C3.
+  const Bytes u = c3_of(shared, m.b);
+  if (CRYPTO_memcmp(u.data(), c3.data(), kC3) != 0) return fail_with(Sm2Error::HashMismatch);
+  Bytes out = std::move(m.b);
+  m.b.clear();
+  return out;
+}
+
+}  // namespace tarnwick::sm2::key

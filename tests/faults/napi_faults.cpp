@@ -1,0 +1,87 @@
+// Fault injection for the registration tests: linked into a second build of
+// the module with -Wl,--wrap for the calls below. TARNWICK_FAULT names one
+// call and the name it acts on ("napi_create_function:symEncrypt"); that call
+// then fails with GenericFailure. Every other call goes to the host.
+#include <node_api.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+extern "C" {
+napi_status __real_napi_create_function(napi_env, const char*, size_t, napi_callback, void*, napi_value*);
+napi_status __real_napi_set_named_property(napi_env, napi_value, const char*, napi_value);
+napi_status __real_napi_define_class(napi_env, const char*, size_t, napi_callback, void*, size_t,
+                                     const napi_property_descriptor*, napi_value*);
+napi_status __real_napi_create_object(napi_env, napi_value*);
+napi_status __real_napi_new_instance(napi_env, napi_value, size_t, const napi_value*, napi_value*);
+napi_status __real_napi_wrap(napi_env, napi_value, void*, napi_finalize, void*, napi_ref*);
+napi_status __real_napi_create_threadsafe_function(napi_env, napi_value, napi_value, napi_value, size_t, size_t,
+                                                   void*, napi_finalize, void*, napi_threadsafe_function_call_js,
+                                                   napi_threadsafe_function*);
+napi_status __real_napi_add_env_cleanup_hook(napi_env, napi_cleanup_hook, void*);
+}
+
+namespace {
+
+bool fault(const char* call, const char* name = "") {
+  const char* spec = std::getenv("TARNWICK_FAULT");
+  if (spec == nullptr) return false;
+  const std::string want = std::string(call) + ":" + (name != nullptr ? name : "");
+  return want == spec;
+}
+
+}  // namespace
+
+extern "C" {
+
+napi_status __wrap_napi_create_function(napi_env env, const char* name, size_t len, napi_callback cb, void* data,
+                                        napi_value* result) {
+  if (fault("napi_create_function", name)) return napi_generic_failure;
+  return __real_napi_create_function(env, name, len, cb, data, result);
+}
+
+napi_status __wrap_napi_set_named_property(napi_env env, napi_value object, const char* name, napi_value value) {
+  if (fault("napi_set_named_property", name)) return napi_generic_failure;
+  return __real_napi_set_named_property(env, object, name, value);
+}
+
+napi_status __wrap_napi_define_class(napi_env env, const char* name, size_t len, napi_callback ctor, void* data,
+                                     size_t n, const napi_property_descriptor* props, napi_value* result) {
+  if (fault("napi_define_class", name)) return napi_generic_failure;
+  return __real_napi_define_class(env, name, len, ctor, data, n, props, result);
+}
+
+napi_status __wrap_napi_create_object(napi_env env, napi_value* result) {
+  if (fault("napi_create_object")) return napi_generic_failure;
+  return __real_napi_create_object(env, result);
+}
+
+napi_status __wrap_napi_new_instance(napi_env env, napi_value ctor, size_t argc, const napi_value* argv,
+                                     napi_value* result) {
+  if (fault("napi_new_instance")) return napi_generic_failure;
+  return __real_napi_new_instance(env, ctor, argc, argv, result);
+}
+
+napi_status __wrap_napi_wrap(napi_env env, napi_value object, void* native, napi_finalize finalize, void* hint,
+                             napi_ref* result) {
+  if (fault("napi_wrap")) return napi_generic_failure;
+  return __real_napi_wrap(env, object, native, finalize, hint, result);
+}
+
+napi_status __wrap_napi_create_threadsafe_function(napi_env env, napi_value func, napi_value resource,
+                                                   napi_value name, size_t queue, size_t threads, void* fdata,
+                                                   napi_finalize finalize, void* context,
+                                                   napi_threadsafe_function_call_js call_js,
+                                                   napi_threadsafe_function* result) {
+  if (fault("napi_create_threadsafe_function")) return napi_generic_failure;
+  return __real_napi_create_threadsafe_function(env, func, resource, name, queue, threads, fdata, finalize, context,
+                                                call_js, result);
+}
+
+napi_status __wrap_napi_add_env_cleanup_hook(napi_env env, napi_cleanup_hook hook, void* arg) {
+  if (fault("napi_add_env_cleanup_hook")) return napi_generic_failure;
+  return __real_napi_add_env_cleanup_hook(env, hook, arg);
+}
+
+}  // extern "C"

@@ -69,7 +69,7 @@ function garbagePool() {
   const throwingToString = { toString() { throw new Error('toString'); }, valueOf() { throw new Error('valueOf'); } };
   const sparseHuge = [];
   sparseHuge.length = 2 ** 32 - 1;
-  const sparseBig = new Array(50_000_000);
+  const sparseBig = new Array(200_000);
   const holes = [1, , 3]; // eslint-disable-line no-sparse-arrays
   const proxyArray = new Proxy([1, 2, 3], {
     get(t, k) { if (k === 'length') return 1e9; if (k === '0') throw new Error('proxy get'); return Reflect.get(t, k); },
@@ -226,4 +226,15 @@ test('KeyPair instances are finalized and their memory returned', () => {
   assert.ok(finalized >= 14_000, `only ${finalized} of 15000 KeyPairs finalized`);
   const grownMb = (after - before) / 2 ** 20;
   assert.ok(grownMb < 32, `resident memory grew by ${grownMb.toFixed(1)} MiB over 12,000 dropped KeyPairs`);
+});
+
+// Open in the binding: the text of a conversion error embeds JSON.stringify
+// of the offending argument without bound, so one call with a large object
+// where a string is expected costs seconds and hundreds of MiB.
+test('a wrong-typed argument yields a bounded error text', { todo: 'binding: bound the argument description' }, () => {
+  const big = { toJSON() { return 'y'.repeat(2 ** 24); } };
+  let caught;
+  try { m.symDecrypt(m.SymAlgorithm.SM4CBC, [1], big, 'x'); } catch (e) { caught = e; }
+  assert.ok(caught instanceof Error);
+  assert.ok(caught.message.length < 65536, `message of ${caught.message.length} characters`);
 });

@@ -12,6 +12,7 @@ void seeds(SeedSink& sink) {
   const Bytes pkcs8 = rsa_pkcs8();
   sink.add(pkcs8);
   auto key = ohos::asym::rsa_private_key_from_der(pkcs8);
+  FUZZ_CHECK(key.has_value(), "fixed RSA key does not read");
   unsigned char* out = nullptr;
   const int n = i2d_PUBKEY(key->get(), &out);
   sink.add(ByteView(out, static_cast<std::size_t>(n)));

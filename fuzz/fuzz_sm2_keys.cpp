@@ -11,6 +11,7 @@ void seeds(SeedSink& sink) {
   const Bytes pkcs8 = sm2_pkcs8();
   sink.add(pkcs8);
   auto key = sm2::private_key_from_pkcs8(pkcs8);
+  FUZZ_CHECK(key.has_value(), "fixed SM2 key does not read");
   sink.add(*sm2::public_key_to_spki(key->public_key));
   // The ECPrivateKey inside the PKCS#8 document: its OCTET STRING payload.
   der::Reader r(pkcs8);

@@ -32,6 +32,7 @@ namespace tarnwick::fuzz {
 void seeds(SeedSink& sink) {
   const Bytes msg = {'h', 'e', 'l', 'l', 'o', ' ', 's', 'm', '2'};
   auto ct = asym_encrypt(AsymAlgorithm::SM2, msg, public_b64());
+  FUZZ_CHECK(ct.has_value(), ct ? "" : ct.error().display().c_str());
   Bytes seed = {0, 0, 0};
   Bytes der = *base64::decode(*ct);
   seed.insert(seed.end(), der.begin(), der.end());
@@ -39,6 +40,7 @@ void seeds(SeedSink& sink) {
   for (std::uint8_t op : {1, 2}) {
     const std::string uid = op == 2 ? "alice" : "";
     auto sig = asym_sign(op == 1 ? SignAlgorithm::SM3 : SignAlgorithm::SM3WithSM2, msg, private_b64(), uid);
+    FUZZ_CHECK(sig.has_value(), sig ? "" : sig.error().display().c_str());
     Bytes s = {op, static_cast<std::uint8_t>(msg.size())};
     s.insert(s.end(), msg.begin(), msg.end());
     s.push_back(static_cast<std::uint8_t>(uid.size()));

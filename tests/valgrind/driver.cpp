@@ -23,6 +23,9 @@
 #include "crypto/sm4/cipher_mode.h"
 #include "crypto/sm4/gcm.h"
 #include "ohos/asym/cipher.h"
+#include "ohos/asym/encrypt.h"
+#include "ohos/asym/keygen.h"
+#include "ohos/asym/sign.h"
 #include "ohos/asym/rsa_key.h"
 #include "ohos/asym/rsa_ops.h"
 #include "ohos/asym/signature.h"
@@ -156,6 +159,19 @@ void run_sm2() {
   auto doc = c.encode();
   expect(ohos::asym::Cipher::decode(*doc).has_value(), "Cipher record");
   expect(!ohos::asym::Cipher::decode(Bytes{0x30, 0x80}), "Cipher record bad");
+  using ohos::asym::AsymAlgorithm;
+  using ohos::asym::SignAlgorithm;
+  auto kp = ohos::asym::asym_generate_key(AsymAlgorithm::SM2, 0);
+  auto sct = ohos::asym::asym_encrypt(AsymAlgorithm::SM2, kMsg, kp->pubkey);
+  auto spt = ohos::asym::asym_decrypt(AsymAlgorithm::SM2, *sct, kp->privkey);
+  expect(spt && *spt == kMsg, "SM2 encrypt/decrypt");
+  expect(!ohos::asym::asym_decrypt(AsymAlgorithm::SM2, "MAA=", kp->privkey), "SM2 bad record");
+  for (SignAlgorithm alg : {SignAlgorithm::SM3, SignAlgorithm::SM3WithSM2}) {
+    auto ssig = ohos::asym::asym_sign(alg, kMsg, kp->privkey, "alice");
+    expect(ohos::asym::asym_verify(alg, kMsg, *ssig, kp->pubkey, "alice"), "SM2 verify");
+    if (alg == SignAlgorithm::SM3WithSM2)
+      expect(!ohos::asym::asym_verify(alg, kMsg, *ssig, kp->pubkey, "bob"), "SM2 verify other ID");
+  }
   auto sig = ohos::asym::Signature::encode(d, d);
   expect(ohos::asym::Signature::decode(sig).has_value(), "Signature record");
 }

@@ -14,3 +14,8 @@ node --test tests/js
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON >/dev/null
 cmake --build build-asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
+
+# Hardening: the JS suite on the sanitized module, memcheck, and the fuzzers.
+scripts/sanitize-js.sh
+scripts/valgrind.sh
+scripts/fuzz.sh

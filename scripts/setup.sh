@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl
-          libgtest-dev googletest libbenchmark-dev clang-14 libclang-rt-14-dev clang-16 libclang-rt-16-dev valgrind python3)
+          libgtest-dev googletest libbenchmark-dev clang-16 libclang-rt-16-dev valgrind python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -68,15 +68,23 @@ test('main thread and three workers share one runtime of TOKIO_WORKER_THREADS wo
 test('workers only: the runtime goes when the last environment does, and comes back', () => {
   const out = runNode(`${countWorkers}
     const { Worker } = require('worker_threads');
-    const src = 'const m = require(process.env.TARNWICK_MODULE); require("worker_threads").parentPort.postMessage(m.randomGenerate(4));';
+    // Each worker loads the module and reports; all stay alive until every
+    // one has reported, so they share one runtime while it is counted.
+    const src = 'const { parentPort } = require("worker_threads");' +
+      'const m = require(process.env.TARNWICK_MODULE); m.randomGenerate(4);' +
+      'parentPort.once("message", () => parentPort.close()); parentPort.postMessage("loaded");';
     const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-    async function settle(want) { for (let i = 0; i < 200 && count() !== want; i++) await sleep(10); return count(); }
+    async function settle(want) { for (let i = 0; i < 500 && count() !== want; i++) await sleep(10); return count(); }
     function run(n) {
       return new Promise((resolve) => {
-        let left = n; let during = -1;
+        let loaded = 0; let left = n; let during = -1;
+        const workers = [];
         for (let i = 0; i < n; i++) {
           const w = new Worker(src, { eval: true });
-          w.on('message', () => { during = Math.max(during, count()); });
+          workers.push(w);
+          w.on('message', () => {
+            if (++loaded === n) { during = count(); for (const x of workers) x.postMessage('done'); }
+          });
           w.on('exit', () => { if (--left === 0) resolve(during); });
         }
       });

@@ -45,6 +45,26 @@ class RsaGenerated : public ::testing::Test {
   static inline RsaKeyPairDer k2048_;
 };
 
+// A key document that must be refused: with the given text, or with text as
+// a prefix followed by more, and with OpenSSL's error queue left empty.
+struct RejectCase {
+  const char* name;
+  Bytes der;
+  std::string text;
+  bool prefix_only;
+};
+
+void expect_rejected(const Result<ossl::PkeyPtr>& key, const RejectCase& c) {
+  ASSERT_FALSE(key.has_value());
+  if (c.prefix_only) {
+    EXPECT_TRUE(starts_with(key.error().display(), c.text)) << key.error().display();
+    EXPECT_GT(key.error().display().size(), c.text.size());
+  } else {
+    EXPECT_EQ(key.error().display(), c.text);
+  }
+  EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
 TEST_F(RsaGenerated, PublicDocumentHasTheFixedLayout) {
   EXPECT_EQ(k1024_.public_der.size(), 162u);
   ASSERT_EQ(k2048_.public_der.size(), 294u);
@@ -265,13 +285,7 @@ TEST_F(RsaKeyReading, PublicKeyRejections) {
   const RsaValues big = values_from_primes(2049, 2048);
   ASSERT_EQ(BN_num_bits(bn_from(big.n).get()), 4097);
   const Bytes odd_small_n = bn_bytes(bn_word(1000001).get());
-  struct Case {
-    const char* name;
-    Bytes der;
-    std::string text;
-    bool prefix_only;
-  };
-  const Case cases[] = {
+  const RejectCase cases[] = {
       {"empty", {}, asn1, true},
       {"spki_without_null_parameters", spki_der(rsa_public_key_der(v.n, v.e), false), asn1, true},
       {"sm2_spki", dir.read("sm2.der"), asn1, true},
@@ -287,17 +301,9 @@ TEST_F(RsaKeyReading, PublicKeyRejections) {
       {"trailing_byte", concat(rsa_public_key_der(v.n, v.e), Bytes{0}), asn1, true},
       {"private_key_given", rsa_private_key_der(v), asn1, true},
   };
-  for (const Case& c : cases) {
+  for (const RejectCase& c : cases) {
     SCOPED_TRACE(c.name);
-    auto key = rsa_public_key_from_der(c.der);
-    ASSERT_FALSE(key.has_value());
-    if (c.prefix_only) {
-      EXPECT_TRUE(starts_with(key.error().display(), c.text)) << key.error().display();
-      EXPECT_GT(key.error().display().size(), c.text.size());
-    } else {
-      EXPECT_EQ(key.error().display(), c.text);
-    }
-    EXPECT_EQ(ERR_peek_error(), 0u);
+    expect_rejected(rsa_public_key_from_der(c.der), c);
   }
 }
 
@@ -355,13 +361,7 @@ TEST_F(RsaKeyReading, PrivateKeyRejections) {
     for (const Bytes* b : {&v.e, &v.d, &v.p, &v.q, &v.dp, &v.dq, &v.qinv}) s.integer(*b);
   });
   const Bytes nonminimal = finish(w);
-  struct Case {
-    const char* name;
-    Bytes der;
-    std::string text;
-    bool prefix_only;
-  };
-  const Case cases[] = {
+  const RejectCase cases[] = {
       {"empty", {}, asn1, true},
       {"wrong_d_bare", rsa_private_key_der(wrong_d), malformed, false},
       // A PKCS#8 document failing a key check is reported by the bare attempt.
@@ -377,17 +377,9 @@ TEST_F(RsaKeyReading, PrivateKeyRejections) {
       {"public_key_given", rsa_public_key_der(v.n, v.e), asn1, true},
       {"trailing_byte", concat(pkcs8_der(rsa_private_key_der(v)), Bytes{0}), asn1, true},
   };
-  for (const Case& c : cases) {
+  for (const RejectCase& c : cases) {
     SCOPED_TRACE(c.name);
-    auto key = rsa_private_key_from_der(c.der);
-    ASSERT_FALSE(key.has_value());
-    if (c.prefix_only) {
-      EXPECT_TRUE(starts_with(key.error().display(), c.text)) << key.error().display();
-      EXPECT_GT(key.error().display().size(), c.text.size());
-    } else {
-      EXPECT_EQ(key.error().display(), c.text);
-    }
-    EXPECT_EQ(ERR_peek_error(), 0u);
+    expect_rejected(rsa_private_key_from_der(c.der), c);
   }
 }
 

@@ -295,7 +295,10 @@ Bytes integer_der(const std::string& v) {
 }
 
 Bytes sequence(const Bytes& contents) {
-  Bytes out{0x30, static_cast<std::uint8_t>(contents.size())};
+  Bytes out;
+  out.reserve(2 + contents.size());
+  out.push_back(0x30);
+  out.push_back(static_cast<std::uint8_t>(contents.size()));
   out.insert(out.end(), contents.begin(), contents.end());
   return out;
 }

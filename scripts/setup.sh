@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # Installs the build and test tools (Debian 12, as root), then configures and
-# builds the module and its native tests into build/.
+# builds the module and its native tests into build/ (Release).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl
           libgtest-dev googletest libbenchmark-dev clang-16 libclang-rt-16-dev valgrind python3)
+# Node.js: Debian's nodejs (18) and its headers in libnode-dev, each only when
+# missing, so a newer Node.js already installed is kept. NodeSource's nodejs
+# package carries its own headers and conflicts with libnode-dev.
+command -v node >/dev/null || packages+=(nodejs)
+nodejs_version=$(dpkg-query -W -f='${Version}' nodejs 2>/dev/null || true)
+[[ -f $node_api_header || $nodejs_version == *nodesource* ]] || packages+=(libnode-dev)
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -16,16 +24,5 @@ if ((${#missing[@]})); then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-# Node.js 20 with its Node-API headers comes with the machine.
-if ! command -v node >/dev/null || [[ ! -f /usr/include/node/node_api.h ]]; then
-  echo "setup: Node.js 20 with /usr/include/node/node_api.h is required" >&2
-  exit 1
-fi
-node_major=$(node -p 'process.versions.node.split(".")[0]')
-if ((node_major < 20)); then
-  echo "setup: Node.js 20 or later is required (found $(node --version))" >&2
-  exit 1
-fi
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+check_node setup
+build_module

@@ -3,10 +3,11 @@
 # module, and the native tests again under AddressSanitizer + UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
+check_node test
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+build_module
 (cd build && ctest --output-on-failure -j "$jobs")
 
 node --test tests/js

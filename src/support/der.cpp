@@ -535,7 +535,8 @@ Result<std::string> oid_to_dotted(ByteView content) {
       out = std::to_string(x) + "." + std::to_string(arc - 40 * x);
       first = false;
     } else {
-      out += "." + std::to_string(arc);
+      out += '.';
+      out += std::to_string(arc);
     }
     arc = 0;
     start = true;

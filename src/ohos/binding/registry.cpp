@@ -232,7 +232,15 @@ void register_class(const void* type_key, const char* name, std::vector<ClassPro
   reg.value.push_back({type_key, name, std::move(properties)});
 }
 
-void register_module() { napi_module_register(&g_module); }
+// Some Node.js headers (18's among them) mark napi_module_register
+// deprecated; the module still hands its record over at load, so only this
+// call is exempt from the warning.
+void register_module() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  napi_module_register(&g_module);
+#pragma GCC diagnostic pop
+}
 
 napi_ref constructor_ref(const std::string& name) {
   auto& ctors = class_constructors();

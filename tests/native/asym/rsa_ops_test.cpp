@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include <openssl/err.h>
@@ -35,9 +36,14 @@ class RsaOps : public ::testing::Test {
     dir_ = new TempDir();
     pub_path_ = new std::string(dir_->write("pub.der", pair->public_der));
     priv_path_ = new std::string(dir_->write("priv.der", pair->private_der));
-    pub_ = rsa_public_key_from_der(pair->public_der)->release();
-    priv_ = rsa_private_key_from_der(pair->private_der)->release();
+    auto pub = rsa_public_key_from_der(pair->public_der);
+    auto priv = rsa_private_key_from_der(pair->private_der);
+    ASSERT_TRUE(pub.has_value()) << pub.error().display();
+    ASSERT_TRUE(priv.has_value()) << priv.error().display();
+    pub_ = pub->release();
+    priv_ = priv->release();
     other_ = openssl_rsa_key(2048).release();
+    ASSERT_NE(other_, nullptr);
   }
   static void TearDownTestSuite() {
     EVP_PKEY_free(pub_);
@@ -49,14 +55,18 @@ class RsaOps : public ::testing::Test {
   }
 
   // openssl runs `args` with the input file holding `in`; returns the output
-  // file's bytes, or nullopt when the command failed.
+  // file's bytes, or nullopt (and a failure saying what the command printed)
+  // when the command failed.
   // (`openssl dgst` takes its input file as the last argument, not -in.)
   static std::optional<Bytes> openssl(const std::string& args, ByteView in) {
     const std::string in_path = dir_->write("in.bin", in);
     const std::string out_path = dir_->file("out.bin");
     const bool positional = args.rfind("dgst", 0) == 0;
     CommandResult r = run_command("openssl " + args + " -out " + out_path + (positional ? " " : " -in ") + in_path);
-    if (r.status != 0) return std::nullopt;
+    if (r.status != 0) {
+      ADD_FAILURE() << "openssl " << args << "\n" << r.output;
+      return std::nullopt;
+    }
     return dir_->read("out.bin");
   }
 
@@ -150,11 +160,15 @@ TEST_F(RsaOps, OaepDecryptionFailuresAllReadTheSame) {
         << "OpenSSL no longer takes k - 1 bytes; the case below still must fail";
     ERR_clear_error();
   }
-  const Bytes good = *rsa_oaep_encrypt(pub_, data);
+  auto encrypted = rsa_oaep_encrypt(pub_, data);
+  auto encrypted_other = rsa_oaep_encrypt(other_, data);
+  ASSERT_TRUE(encrypted.has_value()) << encrypted.error().display();
+  ASSERT_TRUE(encrypted_other.has_value()) << encrypted_other.error().display();
+  const Bytes good = *encrypted;
   Bytes flipped = good;
   flipped[100] ^= 0x01;
   const Bytes n = bn_bytes(pkey_bn(pub_, "n").get());
-  const Bytes under_other = *rsa_oaep_encrypt(other_, data);
+  const Bytes under_other = *encrypted_other;
   struct Case {
     const char* name;
     Bytes ct;
@@ -208,7 +222,9 @@ TEST_F(RsaOps, Pkcs1v15SignaturesMatchOpenssl) {
 
 TEST_F(RsaOps, Pkcs1v15VerificationRefusals) {
   const Bytes data = pattern(50);
-  const Bytes sig = *openssl("dgst -sha256 -keyform DER -sign " + *priv_path_, data);
+  const auto signed_by_openssl = openssl("dgst -sha256 -keyform DER -sign " + *priv_path_, data);
+  ASSERT_TRUE(signed_by_openssl.has_value());
+  const Bytes sig = *signed_by_openssl;
   Bytes tampered = sig;
   tampered[200] ^= 0x80;
   Bytes other_data = data;

@@ -138,7 +138,9 @@ inline Bytes pkcs8_der(ByteView rsa_private, bool with_null = true) {
 }
 
 inline Bytes concat(ByteView a, ByteView b) {
-  Bytes out(a.begin(), a.end());
+  Bytes out;
+  out.reserve(a.size() + b.size());
+  out.insert(out.end(), a.begin(), a.end());
   out.insert(out.end(), b.begin(), b.end());
   return out;
 }

@@ -2,10 +2,13 @@
 // popen with its files in a private temporary directory.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include <sys/wait.h>
@@ -32,18 +35,23 @@ inline CommandResult run_command(const std::string& cmd) {
   return r;
 }
 
-// TempDir is a fresh directory removed with its files at the end of scope.
+// TempDir is a fresh directory under `parent`, removed with its files at the
+// end of scope. A directory that cannot be made throws std::runtime_error
+// saying why, which fails the test (GoogleTest reports the exception) rather
+// than letting it write its files anywhere else.
 class TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/tarnwick-test-XXXXXX";
-    if (char* made = mkdtemp(tmpl)) path_ = made;
+  explicit TempDir(const std::string& parent = "/tmp") {
+    std::string tmpl = parent + "/tarnwick-test-XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) {
+      const int err = errno;
+      throw std::runtime_error("cannot make a temporary directory under " + parent + ": " + std::strerror(err));
+    }
+    path_ = tmpl;
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    if (!path_.empty()) run_command("rm -rf '" + path_ + "'");
-  }
+  ~TempDir() { run_command("rm -rf '" + path_ + "'"); }
 
   // file returns the path of `name` inside the directory.
   std::string file(const std::string& name) const { return path_ + "/" + name; }

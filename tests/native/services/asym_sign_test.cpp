@@ -295,7 +295,10 @@ Bytes integer_der(const std::string& v) {
 }
 
 Bytes sequence(const Bytes& contents) {
-  Bytes out{0x30, static_cast<std::uint8_t>(contents.size())};
+  Bytes out;
+  out.reserve(2 + contents.size());
+  out.push_back(0x30);
+  out.push_back(static_cast<std::uint8_t>(contents.size()));
   out.insert(out.end(), contents.begin(), contents.end());
   return out;
 }
@@ -317,7 +320,9 @@ TEST_F(SignService, VerificationAnswers) {
   const Bytes R = integer_der(r), S = integer_der(s);
   // r + 2^256: the same low 32 bytes, one more significant byte.
   const std::string r_wide = "1" + std::string(64 - r.size(), '0') + r;
-  const std::string rsa_sig = *asym_sign(SignAlgorithm::SHA256WithRSA, data, keys_->rsa_pkcs8, "");
+  const auto rsa_signed = asym_sign(SignAlgorithm::SHA256WithRSA, data, keys_->rsa_pkcs8, "");
+  ASSERT_TRUE(rsa_signed.has_value()) << rsa_signed.error().display();
+  const std::string rsa_sig = *rsa_signed;
 
   struct Case {
     const char* name;

@@ -316,7 +316,9 @@ TEST(DerWriter, IntegersAgreeWithOpenSsl) {
     values.push_back({true, m});
   }
   for (const auto& [negative, magnitude] : values) {
-    SCOPED_TRACE((negative ? "-" : "+") + hex::encode(magnitude));
+    std::string trace(1, negative ? '-' : '+');
+    trace += hex::encode(magnitude);
+    SCOPED_TRACE(trace);
     ossl::BnPtr bn(BN_bin2bn(magnitude.data(), static_cast<int>(magnitude.size()), nullptr));
     ASSERT_TRUE(bn);
     BN_set_negative(bn.get(), negative ? 1 : 0);

@@ -13,10 +13,11 @@ namespace {
 constexpr int kMaxDescribeDepth = 8;
 
 // Byte data of at least this many elements is converted by the environment's
-// script (byte_helper.h); shorter data element by element through Node-API,
-// where one call into the script costs about as much as two or three
-// elements (bench/bytes_bench.js).
-constexpr std::uint32_t kScriptMinLength = 4;
+// script (byte_helper.h), shorter data element by element through Node-API:
+// one call into the script costs about as much as two elements do
+// (bench/bytes_bench.js: a single element is some 15% slower through the
+// script, two break even, three are 20% faster).
+constexpr std::uint32_t kScriptMinLength = 2;
 
 std::string_view value_type_name(napi_valuetype t) {
   switch (t) {

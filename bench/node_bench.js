@@ -11,11 +11,8 @@
 // as the peer). Two more columns help split our time: SM4ECB is the same
 // call with the cheapest SM4 mode, and "data in" converts the same data
 // argument and nothing else (asymVerify with an empty signature answers
-// false right after converting its arguments). To see where the rest goes,
-// profile one size, e.g.
-//   perf record -e cpu-clock -- node --perf-basic-prof bench/node_bench.js
-// and compare the samples in the SM4 code with those in the conversion
-// script (JS:*readBytes, JS:*writeBytes) and the engine.
+// false right after converting its arguments). bench/conversion_share.sh
+// splits one call's time between SM4 and the conversions.
 const crypto = require('node:crypto');
 const path = require('node:path');
 

@@ -550,6 +550,15 @@ test('several environments on one thread, and worker threads, each convert on th
     assert.deepEqual(inner[0], sm4ofb(filler(n)));
     assert.equal(Object.getPrototypeOf(enc2(filler(n))), Array.prototype);
   }
+  // A load from code running in another context.
+  const fromVm = vm.runInNewContext(`
+    const mod = { exports: {} };
+    process.dlopen(mod, path);
+    const m3 = mod.exports;
+    [1, 1000].map((n) => m3.symEncrypt(m3.SymAlgorithm.SM4OFB, Array.from({ length: n }, (_, i) => (i * 7 + 1) & 0xff), key, iv));`,
+  { process, path: modulePath, key: key64, iv: iv64 });
+  // The module's environment belongs to the main context, as its results do.
+  for (const [i, n] of [1, 1000].entries()) assert.deepEqual(fromVm[i], sm4ofb(filler(n)));
   // Workers load, convert and go away, several at once and one after another.
   const r = inChild('', `
     const { Worker } = require('worker_threads');

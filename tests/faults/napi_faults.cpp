@@ -100,8 +100,17 @@ napi_status __wrap_napi_call_function(napi_env env, napi_value recv, napi_value 
                                       const napi_value* argv, napi_value* result) {
   static std::atomic<unsigned> calls{0};
   if (fault("napi_call_function") || (fault("napi_call_function", "even") && ++calls % 2 == 0)) {
-    napi_throw_range_error(env, nullptr, "Maximum call stack size exceeded");
-    return napi_pending_exception;
+    // Call a function that throws instead, so that the exception is left
+    // with the environment exactly as a callee's would be.
+    napi_value thrower;
+    const napi_callback throws = [](napi_env e, napi_callback_info) -> napi_value {
+      napi_throw_range_error(e, nullptr, "Maximum call stack size exceeded");
+      return nullptr;
+    };
+    if (__real_napi_create_function(env, "thrower", NAPI_AUTO_LENGTH, throws, nullptr, &thrower) != napi_ok) {
+      return napi_generic_failure;
+    }
+    return __real_napi_call_function(env, recv, thrower, 0, nullptr, result);
   }
   return __real_napi_call_function(env, recv, func, argc, argv, result);
 }

@@ -14,7 +14,9 @@ namespace {
 // nor .arguments hands a getter or setter the scratch buffer; `put` alone is
 // sloppy, because a sloppy assignment ignores a failed [[Set]] exactly as
 // napi_set_element does (a read-only or setter-less index inherited from a
-// prototype), and it closes over nothing.
+// prototype), and it closes over nothing. Everything that can run user code
+// sits inside a try, so an exception that escapes a call was raised before
+// any element was touched (the stack overflowing on entry, say).
 //
 // readBytes(a, start, end, out): for each i in [start, end), in order, reads
 // a[i] once; a number whose ToUint32 is at most 255 goes to out[i - start].

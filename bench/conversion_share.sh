@@ -11,9 +11,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 size=${1:-16384}
 algorithm=${2:-SM4CBC}
 core=${3:-3}
-module=${TARNWICK_MODULE:-$root/build/tarnwick.node}
-data=$(mktemp)
-trap 'rm -f "$data"' EXIT
+module=$(realpath "${TARNWICK_MODULE:-$root/build/tarnwick.node}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+data=$work/perf.data
+# node writes its code log next to where it runs: keep it in the scratch dir.
+cd "$work"
 TARNWICK_MODULE=$module taskset -c "$core" perf record -q -e cpu-clock -o "$data" -- \
   node --perf-basic-prof -e '
     const m = require(process.env.TARNWICK_MODULE);

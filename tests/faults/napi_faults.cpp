@@ -1,9 +1,14 @@
-// Fault injection for the registration tests: linked into a second build of
-// the module with -Wl,--wrap for the calls below. TARNWICK_FAULT names one
-// call and the name it acts on ("napi_create_function:symEncrypt"); that call
-// then fails with GenericFailure. Every other call goes to the host.
+// Fault injection for the registration and conversion tests: linked into a
+// second build of the module with -Wl,--wrap for the calls below.
+// TARNWICK_FAULT names one call and the name it acts on
+// ("napi_create_function:symEncrypt"); that call then fails with
+// GenericFailure. Every other call goes to the host. Two calls fail as a
+// host would when it runs no scripts: "napi_run_script:" refuses to compile,
+// and "napi_call_function:" throws a RangeError before the callee runs, as
+// an overflowing stack does ("napi_call_function:even": every second call).
 #include <node_api.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,6 +25,8 @@ napi_status __real_napi_create_threadsafe_function(napi_env, napi_value, napi_va
                                                    void*, napi_finalize, void*, napi_threadsafe_function_call_js,
                                                    napi_threadsafe_function*);
 napi_status __real_napi_add_env_cleanup_hook(napi_env, napi_cleanup_hook, void*);
+napi_status __real_napi_run_script(napi_env, napi_value, napi_value*);
+napi_status __real_napi_call_function(napi_env, napi_value, napi_value, size_t, const napi_value*, napi_value*);
 }
 
 namespace {
@@ -82,6 +89,30 @@ napi_status __wrap_napi_create_threadsafe_function(napi_env env, napi_value func
 napi_status __wrap_napi_add_env_cleanup_hook(napi_env env, napi_cleanup_hook hook, void* arg) {
   if (fault("napi_add_env_cleanup_hook")) return napi_generic_failure;
   return __real_napi_add_env_cleanup_hook(env, hook, arg);
+}
+
+napi_status __wrap_napi_run_script(napi_env env, napi_value script, napi_value* result) {
+  if (fault("napi_run_script")) return napi_generic_failure;
+  return __real_napi_run_script(env, script, result);
+}
+
+napi_status __wrap_napi_call_function(napi_env env, napi_value recv, napi_value func, size_t argc,
+                                      const napi_value* argv, napi_value* result) {
+  static std::atomic<unsigned> calls{0};
+  if (fault("napi_call_function") || (fault("napi_call_function", "even") && ++calls % 2 == 0)) {
+    // Call a function that throws instead, so that the exception is left
+    // with the environment exactly as a callee's would be.
+    napi_value thrower;
+    const napi_callback throws = [](napi_env e, napi_callback_info) -> napi_value {
+      napi_throw_range_error(e, nullptr, "Maximum call stack size exceeded");
+      return nullptr;
+    };
+    if (__real_napi_create_function(env, "thrower", NAPI_AUTO_LENGTH, throws, nullptr, &thrower) != napi_ok) {
+      return napi_generic_failure;
+    }
+    return __real_napi_call_function(env, recv, thrower, 0, nullptr, result);
+  }
+  return __real_napi_call_function(env, recv, func, argc, argv, result);
 }
 
 }  // extern "C"

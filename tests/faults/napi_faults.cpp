@@ -1,11 +1,14 @@
 // Fault injection for the registration tests: linked into a second build of
 // the module with -Wl,--wrap for the calls below. TARNWICK_FAULT names one
 // call and the name it acts on ("napi_create_function:symEncrypt"); that call
-// then fails with GenericFailure. Every other call goes to the host.
+// then fails with GenericFailure. With "throw:" in front it throws a
+// std::runtime_error("injected fault") instead, and with "throw-other:" an
+// exception of no standard type. Every other call goes to the host.
 #include <node_api.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 extern "C" {
@@ -28,6 +31,8 @@ bool fault(const char* call, const char* name = "") {
   const char* spec = std::getenv("TARNWICK_FAULT");
   if (spec == nullptr) return false;
   const std::string want = std::string(call) + ":" + (name != nullptr ? name : "");
+  if ("throw:" + want == spec) throw std::runtime_error("injected fault");
+  if ("throw-other:" + want == spec) throw 42;
   return want == spec;
 }
 

@@ -3,9 +3,10 @@
 #  1. every primitive on valid and invalid input: fails on any invalid
 #     access, use of undefined memory, or definite/indirect leak;
 #  2. secret-dependence report (never fails): with the SM4 key, the SM2
-#     nonce k and the SM2 private scalar d marked undefined, the number of
-#     distinct code sites that branch on or index memory with them, split
-#     into our sources and libcrypto.
+#     nonce k, the SM2 private scalar d, or the private values of an RSA
+#     key document (read as signing and decryption read it) marked
+#     undefined, the number of distinct code sites that branch on or index
+#     memory with them, split into our sources and libcrypto.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +18,7 @@ valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definit
   --show-leak-kinds=definite,indirect "$driver" all
 echo "valgrind: memcheck clean over every primitive"
 
-for secret in sm4-key sm2-k sm2-d; do
+for secret in sm4-key sm2-k sm2-d rsa-key; do
   log=build-valgrind/ct-$secret.log
   valgrind --error-limit=no --num-callers=1 "$driver" ct "$secret" >"$log" 2>&1 || true
   python3 - "$secret" "$log" <<'PY'

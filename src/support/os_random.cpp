@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,11 +21,22 @@ using GetrandomFn = long (*)(void*, std::size_t, unsigned);
 void* const kUnavailable = reinterpret_cast<void*>(std::uintptr_t{1});
 std::atomic<void*> g_getrandom{nullptr};
 
+// The device descriptor and the identity of the file it was opened on, both
+// guarded by the device mutex.
 std::atomic<int> g_urandom_fd{-1};
+struct DeviceIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  dev_t rdev = 0;
+};
+DeviceIdentity g_urandom_identity;
 std::mutex& device_mutex() {
   static auto* m = new std::mutex;
   return *m;
 }
+
+const char* g_random_path = "/dev/random";
+const char* g_urandom_path = "/dev/urandom";
 
 std::atomic<ReadFn> g_test_read{nullptr};
 std::atomic<void*> g_test_ctx{nullptr};
@@ -68,21 +80,35 @@ int open_retrying(const char* path, int flags) {
   }
 }
 
-// urandom_fd opens the device once per process: one thread waits for
-// /dev/random to become readable (the pool is initialised), then opens
-// /dev/urandom; others block on the mutex until the descriptor is stored.
+// cached_device tells whether the cached descriptor `fd` is still the one
+// that was opened on the device: a descriptor closed behind the module's back
+// and its number reused for another file must not be read as random bytes.
+// Called under the device mutex.
+bool cached_device(int fd) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+  const DeviceIdentity& id = g_urandom_identity;
+  return S_ISCHR(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino && st.st_rdev == id.rdev;
+}
+
+// urandom_fd returns the device's descriptor. The first use in the process
+// waits for /dev/random to become readable (the pool is initialised), then
+// opens /dev/urandom; threads that come meanwhile block on the mutex until
+// the descriptor is stored. A file there that is not a character device is
+// refused with ENODEV. A cached descriptor that is no longer the device is
+// forgotten (not closed: its number belongs to someone else now) and the
+// device is opened afresh.
 std::expected<int, OsError> urandom_fd() {
-  int fd = g_urandom_fd.load(std::memory_order_acquire);
-  if (fd >= 0) return fd;
   std::lock_guard lock(device_mutex());
-  fd = g_urandom_fd.load(std::memory_order_acquire);
-  if (fd >= 0) return fd;
+  int fd = g_urandom_fd.load(std::memory_order_acquire);
+  if (cached_device(fd)) return fd;
+  g_urandom_fd.store(-1, std::memory_order_release);
 
   auto os_error = [] {
     const int err = last_errno();
     return OsError(err > 0 ? static_cast<std::uint32_t>(err) : OsError::kErrnoNotPositive);
   };
-  const int random_fd = open_retrying("/dev/random", O_RDONLY | O_CLOEXEC);
+  const int random_fd = open_retrying(g_random_path, O_RDONLY | O_CLOEXEC);
   if (random_fd < 0) return std::unexpected(os_error());
   for (;;) {
     pollfd p{random_fd, POLLIN, 0};
@@ -95,8 +121,19 @@ std::expected<int, OsError> urandom_fd() {
     }
   }
   ::close(random_fd);
-  fd = open_retrying("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  fd = open_retrying(g_urandom_path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::unexpected(os_error());
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const OsError e = os_error();
+    ::close(fd);
+    return std::unexpected(e);
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    ::close(fd);
+    return std::unexpected(OsError(ENODEV));
+  }
+  g_urandom_identity = {st.st_dev, st.st_ino, st.st_rdev};
   g_urandom_fd.store(fd, std::memory_order_release);
   return fd;
 }
@@ -169,6 +206,18 @@ void set_source(ReadFn read, void* ctx) {
   g_test_ctx.store(ctx, std::memory_order_release);
   g_test_read.store(read, std::memory_order_release);
 }
+
+void use_device(const char* random_path, const char* urandom_path) {
+  std::lock_guard lock(device_mutex());
+  g_random_path = random_path != nullptr ? random_path : "/dev/random";
+  g_urandom_path = urandom_path != nullptr ? urandom_path : "/dev/urandom";
+  // The old descriptor is the test's to close; a lookup that has not run yet
+  // would find the function again.
+  g_urandom_fd.store(-1, std::memory_order_release);
+  g_getrandom.store(random_path != nullptr ? kUnavailable : nullptr, std::memory_order_release);
+}
+
+int device_descriptor() { return g_urandom_fd.load(std::memory_order_acquire); }
 }  // namespace testing
 
 }  // namespace tarnwick::os_random

@@ -1,6 +1,8 @@
 // The process-wide operating-system random source: getrandom(2) looked up
 // once at run time, falling back to /dev/urandom (after /dev/random has once
 // reported readable) where the function is missing or the kernel refuses it.
+// The device must be a character device, and its cached descriptor is checked
+// to still be that device before every use.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +55,15 @@ namespace testing {
 // set_source replaces the kernel source process-wide with `read` (nullptr
 // restores it). For tests that need a failing or scripted source.
 void set_source(ReadFn read, void* ctx);
+
+// use_device makes the source take the device path, with `random_path` to
+// wait on and `urandom_path` to read, as if getrandom were missing; the
+// descriptor opened so far is forgotten, not closed. use_device(nullptr,
+// nullptr) restores the real paths and a fresh getrandom lookup.
+void use_device(const char* random_path, const char* urandom_path);
+
+// device_descriptor is the cached device descriptor, or -1.
+int device_descriptor();
 }  // namespace testing
 
 }  // namespace tarnwick::os_random

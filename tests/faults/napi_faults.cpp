@@ -2,15 +2,19 @@
 // second build of the module with -Wl,--wrap for the calls below.
 // TARNWICK_FAULT names one call and the name it acts on
 // ("napi_create_function:symEncrypt"); that call then fails with
-// GenericFailure. Every other call goes to the host. Two calls fail as a
-// host would when it runs no scripts: "napi_run_script:" refuses to compile,
-// and "napi_call_function:" throws a RangeError before the callee runs, as
-// an overflowing stack does ("napi_call_function:even": every second call).
+// GenericFailure. With "throw:" in front it throws a
+// std::runtime_error("injected fault") instead, and with "throw-other:" an
+// exception of no standard type. Two calls fail as a host would when it runs
+// no scripts: "napi_run_script:" refuses to compile, and
+// "napi_call_function:" throws a RangeError before the callee runs, as an
+// overflowing stack does ("napi_call_function:even": every second call).
+// Every other call goes to the host.
 #include <node_api.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 extern "C" {
@@ -35,6 +39,8 @@ bool fault(const char* call, const char* name = "") {
   const char* spec = std::getenv("TARNWICK_FAULT");
   if (spec == nullptr) return false;
   const std::string want = std::string(call) + ":" + (name != nullptr ? name : "");
+  if ("throw:" + want == spec) throw std::runtime_error("injected fault");
+  if ("throw-other:" + want == spec) throw 42;
   return want == spec;
 }
 

@@ -167,7 +167,14 @@ test('describing values that resist description', () => {
   assert.throws(() => { kp.pubkey = cyclic; }, (e) => e instanceof TypeError && /circular/i.test(e.message));
   // toJSON throwing a primitive: a GenericFailure carrying its text.
   throwsWith(() => { kp.pubkey = { toJSON() { throw 5; } }; }, 'GenericFailure', '5');
-  throwsWith(() => { kp.pubkey = { toJSON() { throw Symbol('x'); } }; }, 'GenericFailure', '');
+  // A thrown value whose own conversion to text throws: that exception is
+  // what JS catches, from a setter and from an exported function alike.
+  const inner = new Error('inner');
+  const resisting = { toJSON() { throw { toString() { throw inner; } }; } };
+  assert.throws(() => { kp.pubkey = resisting; }, (e) => e === inner);
+  assert.throws(() => m.asymSign(m.SignAlgorithm.SM3, [1], resisting, ''), (e) => e === inner);
+  assert.throws(() => { kp.pubkey = { toJSON() { throw Symbol('x'); } }; },
+    (e) => e instanceof TypeError && e.code === undefined && /Symbol/.test(e.message));
   // Self-referential names and a stringify that hands back its argument end
   // in a bounded description instead of a stack overflow.
   const f = function () {};

@@ -200,6 +200,39 @@ void run_rsa() {
   expect(!generate_rsa_key_pair(100), "RSA small size");
 }
 
+// The RSA private values: a PKCS#8 document whose d, p, q and CRT contents
+// are marked secret, read as asymSign and asymDecrypt read it. With
+// `length_public` the first content byte of each stays defined: DER's
+// minimal form already tells that it is not zero, and so the number of
+// limbs of each value, which OpenSSL's BIGNUMs carry as their size.
+// With `sign`, the key then signs, as asymSign goes on to do.
+void run_rsa_key_secret(bool length_public, bool sign) {
+  using namespace ohos::asym;
+  auto pair = generate_rsa_key_pair(2048);
+  Bytes doc = pair->private_der;
+  der::Reader outer(doc);
+  auto info = outer.read_sequence();
+  info->read_integer_small(1);
+  info->read_sequence();
+  auto inner_bytes = info->read_octet_string();
+  der::Reader inner(*inner_bytes);
+  auto key = inner.read_sequence();
+  key->read_integer_small(1);
+  for (int i = 0; i < 8; ++i) {
+    auto v = key->read_integer_unsigned();
+    const std::size_t skip = length_public ? 1 : 0;
+    if (i >= 2) secret(const_cast<std::uint8_t*>(v->data()) + skip, v->size() - skip);
+  }
+  auto read = rsa_private_key_from_der(doc);
+  expect(read.has_value(), "RSA key reading");
+  if (!sign) return;
+  auto sig = rsa_pkcs1v15_sign(read->get(), RsaDigest::kSha256, kMsg);
+  expect(sig.has_value(), "RSA signing");
+  declassify(sig->data(), sig->size());
+  expect(rsa_pkcs1v15_verify(rsa_public_key_from_der(pair->public_der)->get(), RsaDigest::kSha256, kMsg, *sig),
+         "RSA signature verifies");
+}
+
 void run_support() {
   expect(base64::encode(kMsg) == "dmFsZ3JpbmQgZHJpdmVyIGRhdGE=", "Base64 (RFC 4648)");
   expect(base64::decode("dmFsZ3JpbmQgZHJpdmVyIGRhdGE=").value() == kMsg, "Base64 decode");
@@ -226,10 +259,12 @@ int main(int argc, char** argv) {
     run_rsa();
   } else if (mode == "ct" && what == "sm4-key") {
     run_sm4(true);
+  } else if (mode == "ct" && (what == "rsa-key" || what == "rsa-key-values" || what == "rsa-sign")) {
+    run_rsa_key_secret(what == "rsa-key-values", what == "rsa-sign");
   } else if (mode == "ct" && (what == "sm2-k" || what == "sm2-d")) {
     run_sm2_secret(what.substr(4));
   } else {
-    std::fprintf(stderr, "usage: driver all | driver ct sm4-key|sm2-k|sm2-d\n");
+    std::fprintf(stderr, "usage: driver all | driver ct sm4-key|sm2-k|sm2-d|rsa-key|rsa-key-values|rsa-sign\n");
     return 2;
   }
   return failures == 0 ? 0 : 1;

@@ -9,6 +9,7 @@
 #include "ohos/asym/rsa_ops.h"
 #include "support/base64.h"
 #include "support/der.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
@@ -72,6 +73,7 @@ Result<std::string> asym_encrypt(AsymAlgorithm algorithm, Bytes data, std::strin
 }
 
 Result<Bytes> asym_decrypt(AsymAlgorithm algorithm, std::string ciphertext, std::string privkey) {
+  WipeOnExit wipe_key_text(privkey);
   auto bytes = base64::decode(ciphertext);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   return decrypt_ciphertext(*bytes, algorithm, privkey);
@@ -80,7 +82,8 @@ Result<Bytes> asym_decrypt(AsymAlgorithm algorithm, std::string ciphertext, std:
 Result<Bytes> decrypt_ciphertext(ByteView ciphertext, AsymAlgorithm algorithm, std::string_view privkey) {
   if (ciphertext.empty()) return fail("ciphertext is empty");
   if (privkey.empty()) return fail("privkey is empty");
-  auto key_der = base64::decode(privkey);
+  // The decoded document is wiped when released, on every path below.
+  auto key_der = base64::decode_secret(privkey);
   if (!key_der) return std::unexpected(std::move(key_der.error()));
   if (algorithm == AsymAlgorithm::RSA) return rsa_decrypt(*key_der, ciphertext);
   return sm2_decrypt(*key_der, ciphertext);

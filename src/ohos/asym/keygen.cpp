@@ -1,13 +1,12 @@
 #include "ohos/asym/keygen.h"
 
-#include <openssl/crypto.h>
-
 #include "crypto/sm2/key_encoding.h"
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/sm2.h"
 #include "ohos/asym/rsa_key.h"
 #include "support/base64.h"
 #include "support/hex.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
@@ -17,6 +16,7 @@ enum class PublicForm { kSpki, kHexPoint };
 Result<KeyPair> generate_rsa(std::int32_t key_size) {
   auto pair = generate_rsa_key_pair(key_size);
   if (!pair) return std::unexpected(pair.error());
+  WipeOnExit wipe_private(pair->private_der);
   return KeyPair{base64::encode(pair->public_der), base64::encode(pair->private_der)};
 }
 
@@ -35,8 +35,8 @@ Result<KeyPair> generate_sm2(PublicForm form) {
 
   auto pkcs8 = sm2::private_key_to_pkcs8(pair->private_key);
   if (!pkcs8) return std::unexpected(pkcs8.error());
+  WipeOnExit wipe_private(*pkcs8);
   out.privkey = base64::encode(*pkcs8);
-  OPENSSL_cleanse(pkcs8->data(), pkcs8->size());
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 
 #include "support/der.h"
 #include "support/os_random.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
@@ -49,10 +51,26 @@ struct CrtParts {
   ossl::SecretBnPtr qinv;
 };
 
+// secret_bn returns a value for private material: BN_FLG_CONSTTIME selects
+// OpenSSL's constant-time code paths for it, and BN_FLG_SECURE (from
+// BN_secure_new) makes OpenSSL wipe its words whenever it frees them and keep
+// its copies in parameter blocks apart, in a part that is wiped when freed.
+// No secure heap is set up (a library must not initialise that process-wide
+// facility), so these values live on the ordinary heap.
 ossl::SecretBnPtr secret_bn() {
   ossl::SecretBnPtr bn(BN_secure_new());
   if (bn) BN_set_flags(bn.get(), BN_FLG_CONSTTIME);
   return bn;
+}
+
+using MontCtxPtr = std::unique_ptr<BN_MONT_CTX, ossl::FreeWith<BN_MONT_CTX_free>>;
+
+// same_value tells whether `a` and `b`, both below 2^(8·len), are equal,
+// comparing their fixed-length forms in constant time.
+bool same_value(const BIGNUM* a, const BIGNUM* b, int len) {
+  SecretBytes ab(static_cast<std::size_t>(len)), bb(static_cast<std::size_t>(len));
+  if (BN_bn2binpad(a, ab.data(), len) != len || BN_bn2binpad(b, bb.data(), len) != len) return false;
+  return CRYPTO_memcmp(ab.data(), bb.data(), ab.size()) == 0;
 }
 
 // public_checks_pass: n odd with at most 4096 bits, e odd, 3 <= e < 2^33, e < n.
@@ -66,13 +84,18 @@ bool public_checks_pass(const BIGNUM* n, const BIGNUM* e) {
 
 // private_checks_pass adds to the public checks: p, q > 1 and p != q (before
 // anything divides by p-1 or q-1), p*q = n, d*e = 1 mod (p-1) and mod (q-1).
+// The comparisons of secret values are made in constant time; only their
+// outcome, whether the key is acceptable, decides a branch.
 bool private_checks_pass(const RsaParts& k, BN_CTX* ctx) {
   if (!public_checks_pass(k.n.get(), k.e.get())) return false;
   if (BN_cmp(k.p.get(), BN_value_one()) <= 0 || BN_cmp(k.q.get(), BN_value_one()) <= 0) return false;
-  if (BN_cmp(k.p.get(), k.q.get()) == 0) return false;
-  ossl::BnPtr pq(BN_new());
+  // Values at or above 2^(8·len) never compare equal; p, q and p·q that
+  // pass are below n.
+  const int len = BN_num_bytes(k.n.get());
+  if (same_value(k.p.get(), k.q.get(), len)) return false;
+  ossl::SecretBnPtr pq = secret_bn();
   if (!pq || BN_mul(pq.get(), k.p.get(), k.q.get(), ctx) != 1) return false;
-  if (BN_cmp(pq.get(), k.n.get()) != 0) return false;
+  if (!same_value(pq.get(), k.n.get(), len)) return false;
   ossl::SecretBnPtr de = secret_bn();
   ossl::SecretBnPtr m1 = secret_bn();
   ossl::SecretBnPtr rem = secret_bn();
@@ -86,8 +109,35 @@ bool private_checks_pass(const RsaParts& k, BN_CTX* ctx) {
   return true;
 }
 
+// crt_coefficient sets `qinv` = q⁻¹ mod p for a key that passed the private
+// checks (n = p·q odd, so p and q are odd and above 1). For a prime p,
+// q⁻¹ ≡ q^(p−2) (mod p) (Fermat), computed in constant time. The result is
+// checked, q·qinv ≡ 1 (mod p), which makes it the inverse whatever p is. A p
+// that is not prime fails that check (but for rare exceptions, which the
+// check lets through correctly); only then is the inverse looked for by the
+// extended Euclidean algorithm, whose running time depends on the values,
+// and false means there is none.
+bool crt_coefficient(BIGNUM* qinv, const RsaParts& k, BN_CTX* ctx) {
+  ossl::SecretBnPtr exponent = secret_bn();
+  ossl::SecretBnPtr reduced = secret_bn();
+  ossl::SecretBnPtr check = secret_bn();
+  MontCtxPtr mont(BN_MONT_CTX_new());
+  if (!exponent || !reduced || !check || !mont) return false;
+  if (BN_copy(exponent.get(), k.p.get()) == nullptr || BN_sub_word(exponent.get(), 2) != 1) return false;
+  if (BN_mod(reduced.get(), k.q.get(), k.p.get(), ctx) != 1) return false;
+  if (BN_MONT_CTX_set(mont.get(), k.p.get(), ctx) != 1) return false;
+  if (BN_mod_exp_mont_consttime(qinv, reduced.get(), exponent.get(), k.p.get(), ctx, mont.get()) != 1)
+    return false;
+  // q·qinv mod p through the Montgomery form: (q·R)·qinv·R⁻¹.
+  if (BN_to_montgomery(check.get(), reduced.get(), mont.get(), ctx) != 1 ||
+      BN_mod_mul_montgomery(check.get(), check.get(), qinv, mont.get(), ctx) != 1)
+    return false;
+  if (BN_is_one(check.get())) return true;
+  return BN_mod_inverse(qinv, k.q.get(), k.p.get(), ctx) != nullptr;
+}
+
 // compute_crt derives the CRT values from d, p and q (which have passed the
-// private checks, so p-1, q-1 are non-zero).
+// private checks, so p-1, q-1 are non-zero and p, q are odd as n is).
 std::optional<CrtParts> compute_crt(const RsaParts& k, BN_CTX* ctx) {
   CrtParts c{secret_bn(), secret_bn(), secret_bn()};
   ossl::SecretBnPtr m1 = secret_bn();
@@ -96,7 +146,7 @@ std::optional<CrtParts> compute_crt(const RsaParts& k, BN_CTX* ctx) {
   if (BN_mod(c.dp.get(), k.d.get(), m1.get(), ctx) != 1) return std::nullopt;
   if (BN_sub(m1.get(), k.q.get(), BN_value_one()) != 1) return std::nullopt;
   if (BN_mod(c.dq.get(), k.d.get(), m1.get(), ctx) != 1) return std::nullopt;
-  if (BN_mod_inverse(c.qinv.get(), k.q.get(), k.p.get(), ctx) == nullptr) return std::nullopt;
+  if (!crt_coefficient(c.qinv.get(), k, ctx)) return std::nullopt;
   return c;
 }
 
@@ -121,8 +171,8 @@ ossl::PkeyPtr public_pkey(const BIGNUM* n, const BIGNUM* e) {
 }
 
 // private_pkey makes an OpenSSL private key from checked parts and the CRT
-// values computed here. The private values are secure-heap BIGNUMs, so the
-// parameter block holding their copies is wiped when it is freed.
+// values computed here. The private values carry BN_FLG_SECURE, so their
+// copies in the parameter block sit in its part that is wiped when freed.
 ossl::PkeyPtr private_pkey(const RsaParts& k, const CrtParts& c) {
   ossl::ParamBldPtr bld(OSSL_PARAM_BLD_new());
   if (!bld) return nullptr;
@@ -180,8 +230,6 @@ class BnBytes {
  private:
   Bytes bytes_;
 };
-
-void wipe(Bytes& b) { OPENSSL_cleanse(b.data(), b.size()); }
 
 void write_algorithm(der::Writer& w) {
   w.sequence([](der::Writer& a) { a.oid(kRsaEncryption).null(); });

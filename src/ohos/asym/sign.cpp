@@ -14,23 +14,10 @@
 #include "ohos/asym/rsa_key.h"
 #include "ohos/asym/rsa_ops.h"
 #include "support/base64.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
-
-// WipeOnExit clears a buffer of secret bytes when the scope ends.
-class WipeOnExit {
- public:
-  explicit WipeOnExit(Bytes& bytes) : bytes_(bytes) {}
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-  ~WipeOnExit() {
-    if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
-  }
-
- private:
-  Bytes& bytes_;
-};
 
 ByteView text_bytes(std::string_view s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
 
@@ -114,10 +101,11 @@ Result<bool> verify_rsa(AlgorithmKind kind, ByteView data, ByteView signature, B
 
 Result<std::string> asym_sign(SignAlgorithm algorithm, Bytes data, std::string privkey, std::string user_id) {
   if (data.empty()) return fail("origin data is empty");
+  WipeOnExit wipe_key_text(privkey);
   if (privkey.empty()) return fail("privkey is empty");
-  auto key_der = base64::decode(privkey);
+  // The decoded document is wiped when released, on every path below.
+  auto key_der = base64::decode_secret(privkey);
   if (!key_der) return std::unexpected(key_der.error());
-  WipeOnExit wipe(*key_der);
   const AlgorithmKind kind = algorithm_kind(algorithm);
   if (is_sm2_family(kind)) return sign_sm2(kind, data, *key_der, user_id);
   return sign_rsa(kind, data, *key_der);

@@ -75,24 +75,22 @@ BResult<std::string> describe_object(napi_env env, napi_value value, int depth) 
   if (s != napi_ok) return fail(s, "Get undefined value failed");
   s = napi_call_function(env, undefined, stringify, 1, &value, &result);
   if (s == napi_pending_exception) {
+    // The thrown value is taken from the engine and held, then turned into
+    // the reason. When that conversion throws too (a toString that throws,
+    // a symbol), the reason stays empty and its exception stays pending:
+    // throw_error finds it and throws it in place of this error.
     napi_value exception;
     s = napi_get_and_clear_last_exception(env, &exception);
     if (s != napi_ok) return fail(s, "Create Error reference failed");
-    auto reason = coerced_text(env, exception);
-    // Coercing a symbol throws; that exception must not stay pending.
-    bool pending = false;
-    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
-      napi_value ignored;
-      napi_get_and_clear_last_exception(env, &ignored);
-    }
-    std::string text = reason ? std::move(*reason) : std::string();
+    napi_ref ref = nullptr;
     napi_valuetype t;
     if (napi_typeof(env, exception, &t) == napi_ok && (t == napi_object || t == napi_function)) {
-      napi_ref ref;
       s = napi_create_reference(env, exception, 1, &ref);
       if (s != napi_ok) return fail(s, "Create Error reference failed");
-      return std::unexpected<Error>(std::in_place, napi_generic_failure, std::move(text), env, ref);
     }
+    auto reason = coerced_text(env, exception);
+    std::string text = reason ? std::move(*reason) : std::string();
+    if (ref != nullptr) return std::unexpected<Error>(std::in_place, napi_generic_failure, std::move(text), env, ref);
     return fail(napi_generic_failure, std::move(text));
   }
   if (s != napi_ok) return fail(s, "Call Function failed");

@@ -1,5 +1,8 @@
 #include "ohos/binding/error.h"
 
+#include <exception>
+#include <new>
+
 namespace tarnwick::binding {
 
 Error::Error(Error&& other) noexcept
@@ -60,6 +63,24 @@ void throw_error(napi_env env, Error e) {
   napi_create_string_utf8(env, e.reason().data(), e.reason().size(), &message);
   napi_create_error(env, code, message, &error);
   napi_throw(env, error);
+}
+
+void throw_current_exception(napi_env env) noexcept {
+  const char* reason = "unknown exception";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+  }
+  try {
+    throw_error(env, Error(napi_generic_failure, reason));
+  } catch (...) {
+    // Not even the reason could be copied: the host copies this one.
+    napi_throw_error(env, "GenericFailure", "out of memory");
+  }
 }
 
 }  // namespace tarnwick::binding

@@ -55,4 +55,23 @@ Error service_error(const tarnwick::Error& e);
 // else a new Error whose message is the reason and whose code the status name.
 void throw_error(napi_env env, Error e);
 
+// throw_current_exception throws the C++ exception being handled, whatever
+// its type, as a GenericFailure error through throw_error: "out of memory"
+// for std::bad_alloc, what() for other standard exceptions, "unknown
+// exception" for the rest. Call it only inside a catch block; every JS entry
+// of the module does, so that no exception reaches the host.
+void throw_current_exception(napi_env env) noexcept;
+
+// guarded runs the entry `body` and returns its result, or throws any C++
+// exception escaping it (throw_current_exception) and returns nullptr.
+template <class Body>
+napi_value guarded(napi_env env, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    throw_current_exception(env);
+  }
+  return nullptr;
+}
+
 }  // namespace tarnwick::binding

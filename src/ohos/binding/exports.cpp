@@ -3,10 +3,12 @@
 // record itself.
 #include "ohos/binding/function.h"
 #include "ohos/binding/registry.h"
+#include "ohos/binding/text_limit.h"
 #include "ohos/asym/algorithms.h"
 #include "ohos/asym/encrypt.h"
 #include "ohos/asym/keygen.h"
 #include "ohos/asym/sign.h"
+#include "support/base64.h"
 #include "vorel/random/random.h"
 #include "vorel/sym/encrypt.h"
 
@@ -43,6 +45,22 @@ namespace {
   }                                                                                                    \
   __attribute__((constructor(prio))) void register_##native() { register_export(js_name, create_##native); }
 
+// As TARNWICK_EXPORT_FUNCTION, with a check of the converted arguments
+// before the service runs (JsFunction's Precheck).
+#define TARNWICK_EXPORT_CHECKED_FUNCTION(prio, js_name, ns, native, precheck)                         \
+  BResult<napi_value> create_##native(napi_env env) {                                                  \
+    return create_function(env, js_name, JsFunction<&ns::native, &precheck>::entry, #native);         \
+  }                                                                                                    \
+  __attribute__((constructor(prio))) void register_##native() { register_export(js_name, create_##native); }
+
+// randomGenerate's Base64 text must become a JS string: a length whose text
+// cannot is refused before a byte is drawn, with the error that making the
+// string gives. Lengths of 0 or below are the service's to refuse.
+BResult<void> random_text_fits(napi_env env, const std::int32_t& length) {
+  if (length <= 0) return {};
+  return text_fits(env, base64::encoded_length(static_cast<std::size_t>(length)));
+}
+
 #define TARNWICK_EXPORT_ENUM(prio, Enum)                                                           \
   __attribute__((constructor(prio))) void register_##Enum() { register_export(#Enum, create_enum<Enum>); }
 
@@ -61,7 +79,8 @@ TARNWICK_EXPORT_FUNCTION(priority::kAsymEncrypt, "asymEncrypt", ohos::asym, asym
 TARNWICK_EXPORT_FUNCTION(priority::kAsymDecrypt, "asymDecrypt", ohos::asym, asym_decrypt)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymSign, "asymSign", ohos::asym, asym_sign)
 TARNWICK_EXPORT_FUNCTION(priority::kAsymVerify, "asymVerify", ohos::asym, asym_verify)
-TARNWICK_EXPORT_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate)
+TARNWICK_EXPORT_CHECKED_FUNCTION(priority::kRandomGenerate, "randomGenerate", vorel::random, random_generate,
+                                 random_text_fits)
 
 }  // namespace
 }  // namespace tarnwick::binding

@@ -8,8 +8,6 @@
 #include <node_api.h>
 
 #include <cstdint>
-#include <exception>
-#include <new>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -56,22 +54,19 @@ struct IsResult : std::false_type {};
 template <class T>
 struct IsResult<Result<T>> : std::true_type {};
 
-template <auto Fn>
+// Precheck, when given, runs after the conversions and before the service,
+// with the environment and the converted arguments: a function whose result
+// cannot be returned to JS for some arguments refuses them there, with the
+// error returning the result would give, before the service spends anything.
+template <auto Fn, auto Precheck = nullptr>
 struct JsFunction;
 
-template <class R, class... A, R (*Fn)(A...)>
-struct JsFunction<Fn> {
+template <class R, class... A, R (*Fn)(A...), auto Precheck>
+struct JsFunction<Fn, Precheck> {
   static_assert(sizeof...(A) <= kMaxArguments);
 
   static napi_value entry(napi_env env, napi_callback_info info) {
-    try {
-      return run(env, info);
-    } catch (const std::bad_alloc&) {
-      throw_error(env, Error(napi_generic_failure, "out of memory"));
-    } catch (const std::exception& e) {
-      throw_error(env, Error(napi_generic_failure, e.what()));
-    }
-    return nullptr;
+    return guarded(env, [&] { return run(env, info); });
   }
 
  private:
@@ -84,6 +79,13 @@ struct JsFunction<Fn> {
       return (convert_one<I>(env, args->values[I], std::get<I>(converted)) && ...);
     }(std::index_sequence_for<A...>{});
     if (!ok) return nullptr;
+
+    if constexpr (!std::is_null_pointer_v<decltype(Precheck)>) {
+      BResult<void> allowed = [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return Precheck(env, *std::get<I>(converted)...);
+      }(std::index_sequence_for<A...>{});
+      if (!allowed) return throw_error(env, std::move(allowed.error())), nullptr;
+    }
 
     R result = [&]<std::size_t... I>(std::index_sequence<I...>) {
       return Fn(std::move(*std::get<I>(converted))...);

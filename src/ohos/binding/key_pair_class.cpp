@@ -30,6 +30,8 @@ std::unordered_map<KeyPair*, napi_ref>& wrapped_objects() {
 
 std::string with_type(const char* text) { return std::string(text) + " `" + kTypeName + "`"; }
 
+// finalize runs from the host's garbage collection and teardown; nothing in
+// it throws (erasing from a map and deleting the record do not allocate).
 void finalize(napi_env env, void* data, void*) {
   auto* record = static_cast<KeyPair*>(data);
   auto& wrapped = wrapped_objects();
@@ -54,7 +56,7 @@ BResult<KeyPair*> unwrap(napi_env env, napi_value self) {
 }
 
 template <std::string KeyPair::*Field>
-napi_value get_field(napi_env env, napi_callback_info info) {
+napi_value get_field_unguarded(napi_env env, napi_callback_info info) {
   auto args = fetch_arguments(env, info, 0, false);
   if (!args) return throw_error(env, std::move(args.error())), nullptr;
   auto record = unwrap(env, args->self);
@@ -65,17 +67,31 @@ napi_value get_field(napi_env env, napi_callback_info info) {
 }
 
 template <std::string KeyPair::*Field>
-napi_value set_field(napi_env env, napi_callback_info info) {
+napi_value set_field_unguarded(napi_env env, napi_callback_info info) {
   auto args = fetch_arguments(env, info, 1, true);
   if (!args) return throw_error(env, std::move(args.error())), nullptr;
   auto record = unwrap(env, args->self);
   if (!record) return throw_error(env, std::move(record.error())), nullptr;
   auto text = text_from_js(env, args->values[0]);
   if (!text) return throw_error(env, std::move(text.error())), nullptr;
-  (*record)->*Field = std::move(*text);
+  std::string& field = (*record)->*Field;
+  if constexpr (Field == &KeyPair::privkey) wipe(field);
+  field = std::move(*text);
   auto undefined = undefined_value(env);
   if (!undefined) return throw_error(env, std::move(undefined.error())), nullptr;
   return *undefined;
+}
+
+// The accessors are JS entries like the exported functions: no C++
+// exception leaves them.
+template <std::string KeyPair::*Field>
+napi_value get_field(napi_env env, napi_callback_info info) {
+  return guarded(env, [&] { return get_field_unguarded<Field>(env, info); });
+}
+
+template <std::string KeyPair::*Field>
+napi_value set_field(napi_env env, napi_callback_info info) {
+  return guarded(env, [&] { return set_field_unguarded<Field>(env, info); });
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <shared_mutex>
 #include <thread>
 #include <unordered_map>
@@ -28,6 +27,22 @@ struct ClassEntry {
 
 using ConstructorMap = std::unordered_map<std::string, napi_ref>;
 
+// A thread's constructor references and the environment whose registration
+// made them. The entry is removed when that environment is torn down, so a
+// later thread given the same identity never sees references of a dead
+// environment. (A later registration on the same thread replaces the entry;
+// only the environment named in it removes it.)
+struct ThreadConstructors {
+  napi_env env;
+  ConstructorMap constructors;
+};
+
+// The argument of the hook that removes a thread's entry.
+struct ConstructorOwner {
+  std::thread::id thread;
+  napi_env env;
+};
+
 // Every registry is a leaked function-local static: the load-time
 // constructors fill them before any namespace-scope object would exist,
 // and nothing tears them down at unload.
@@ -45,8 +60,8 @@ Guarded<std::vector<ClassEntry>>& class_registry() {
   static auto* r = new Guarded<std::vector<ClassEntry>>;
   return *r;
 }
-Guarded<std::unordered_map<std::thread::id, ConstructorMap>>& class_constructors() {
-  static auto* r = new Guarded<std::unordered_map<std::thread::id, ConstructorMap>>;
+Guarded<std::unordered_map<std::thread::id, ThreadConstructors>>& class_constructors() {
+  static auto* r = new Guarded<std::unordered_map<std::thread::id, ThreadConstructors>>;
   return *r;
 }
 Guarded<std::unique_ptr<Runtime>>& runtime_slot() {
@@ -67,7 +82,10 @@ napi_module g_module = {
     1, 0, nullptr, napi_register_module_v1, "tarnwick", nullptr, {nullptr, nullptr, nullptr, nullptr},
 };
 
-void drop_runtime_hook(void* token) {
+// The cleanup hooks run from the host's teardown, where no exception may
+// pass: none throws (remove_thread_hook catches the one allocation that
+// could fail in them).
+void drop_runtime_hook(void* token) noexcept {
   delete static_cast<std::uint64_t*>(token);
   std::unique_ptr<Runtime> retired;
   {
@@ -79,11 +97,23 @@ void drop_runtime_hook(void* token) {
   retired.reset();
 }
 
-void remove_thread_hook(void* arg) {
+void remove_thread_hook(void* arg) noexcept {
   std::unique_ptr<std::thread::id> id(static_cast<std::thread::id*>(arg));
   auto& threads = env_threads();
   std::unique_lock lock(threads.mutex);
-  threads.value[*id] = false;
+  try {
+    threads.value[*id] = false;
+  } catch (...) {
+    // No room for the record: the thread is left out, which reads as false.
+  }
+}
+
+void drop_constructors_hook(void* arg) noexcept {
+  std::unique_ptr<ConstructorOwner> owner(static_cast<ConstructorOwner*>(arg));
+  auto& ctors = class_constructors();
+  std::unique_lock lock(ctors.mutex);
+  const auto it = ctors.value.find(owner->thread);
+  if (it != ctors.value.end() && it->second.env == owner->env) ctors.value.erase(it);
 }
 
 napi_value noop_callback(napi_env, napi_callback_info) { return nullptr; }
@@ -151,9 +181,14 @@ void define_classes(napi_env env, napi_value exports) {
     s = napi_set_named_property(env, exports, cls.name.c_str(), constructor);
     if (s != napi_ok) throw_error(env, Error(s, failure));
   }
-  auto& ctors = class_constructors();
-  std::unique_lock lock(ctors.mutex);
-  ctors.value[std::this_thread::get_id()] = std::move(constructors);
+  const std::thread::id me = std::this_thread::get_id();
+  auto owner = std::make_unique<ConstructorOwner>(ConstructorOwner{me, env});
+  {
+    auto& ctors = class_constructors();
+    std::unique_lock lock(ctors.mutex);
+    ctors.value[me] = ThreadConstructors{env, std::move(constructors)};
+  }
+  if (napi_add_env_cleanup_hook(env, drop_constructors_hook, owner.get()) == napi_ok) owner.release();
 }
 
 void join_runtime(napi_env env) {
@@ -247,8 +282,8 @@ napi_ref constructor_ref(const std::string& name) {
   std::shared_lock lock(ctors.mutex);
   const auto thread = ctors.value.find(std::this_thread::get_id());
   if (thread == ctors.value.end()) return nullptr;
-  const auto entry = thread->second.find(name);
-  return entry == thread->second.end() ? nullptr : entry->second;
+  const auto entry = thread->second.constructors.find(name);
+  return entry == thread->second.constructors.end() ? nullptr : entry->second;
 }
 
 }  // namespace tarnwick::binding
@@ -256,15 +291,14 @@ napi_ref constructor_ref(const std::string& name) {
 extern "C" napi_value napi_register_module_v1(napi_env env, napi_value exports) {
   using namespace tarnwick::binding;
   pass_gate();
-  try {
+  guarded(env, [&]() -> napi_value {
     define_exports(env, exports);
     define_classes(env, exports);
     join_runtime(env);
     if (!g_first_registration_done.load()) create_custom_gc(env);
     record_thread(env);
-  } catch (const std::bad_alloc&) {
-    throw_error(env, Error(napi_generic_failure, "out of memory"));
-  }
+    return nullptr;
+  });
   g_first_registration_done.store(true);
   return exports;
 }

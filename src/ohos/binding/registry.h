@@ -51,7 +51,8 @@ void register_class(const void* type_key, const char* name, std::vector<ClassPro
 void register_module();
 
 // constructor_ref returns the calling thread's constructor reference for
-// the class `name`, or nullptr.
+// the class `name`, made by the latest registration on this thread whose
+// environment is still alive, or nullptr.
 napi_ref constructor_ref(const std::string& name);
 
 }  // namespace tarnwick::binding

@@ -42,13 +42,21 @@ void stop(Runtime::Shared& shared) {
 
 }  // namespace
 
+std::optional<std::size_t> parse_worker_count(std::string_view text) {
+  // One leading '+' is allowed, and then only the digits 0-9: no sign '-',
+  // no spaces, no prefix, nothing after; "" and "+" are not numbers.
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  std::size_t n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return n;
+}
+
 std::size_t worker_count() {
   if (const char* env = std::getenv("TOKIO_WORKER_THREADS")) {
-    const std::string_view text(env);
-    std::size_t n = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec == std::errc() && end == text.data() + text.size() && n > 0) return std::min(n, kMaxWorkers);
-    if (ec == std::errc::result_out_of_range) return kMaxWorkers;
+    const std::optional<std::size_t> n = parse_worker_count(env);
+    if (n && *n > 0) return std::min(*n, kMaxWorkers);
   }
   cpu_set_t set;
   CPU_ZERO(&set);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace tarnwick::binding {
 
@@ -24,8 +25,14 @@ class Runtime {
   std::shared_ptr<Shared> shared_;
 };
 
-// worker_count is TOKIO_WORKER_THREADS when it holds a positive number
-// (capped), else the number of CPUs this process may run on.
+// parse_worker_count reads `text` as an unsigned decimal count, as the
+// worker pool's settings are read: an optional leading '+' and then one or
+// more ASCII digits, nothing else, and no value above SIZE_MAX. nullopt for
+// anything else (a '-' sign, spaces, a prefix such as 0x, an empty text).
+std::optional<std::size_t> parse_worker_count(std::string_view text);
+
+// worker_count is TOKIO_WORKER_THREADS when it parses as a positive count
+// (capped at 512), else the number of CPUs this process may run on.
 std::size_t worker_count();
 
 }  // namespace tarnwick::binding

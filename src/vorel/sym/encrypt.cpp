@@ -13,6 +13,7 @@
 #include "support/base64.h"
 #include "support/hex.h"
 #include "support/ossl.h"
+#include "support/secret.h"
 #include "vorel/random/random.h"
 
 namespace tarnwick::vorel::sym {
@@ -67,7 +68,7 @@ bool service_pads(SymAlgorithm a) {
 }
 
 struct Material {
-  Bytes key;
+  SecretBytes key;
   Bytes iv;
 };
 
@@ -77,7 +78,7 @@ Result<Material> check(SymAlgorithm algorithm, const Bytes& data, const std::str
   if (!known(algorithm)) return unknown(algorithm);
   if (key.empty()) return fail("key is empty");
   if (data.empty()) return fail(empty_data_text);
-  auto key_bytes = base64::decode(key);
+  auto key_bytes = base64::decode_secret(key);
   if (!key_bytes) return std::unexpected(key_bytes.error());
   const std::size_t required = key_len(algorithm);
   if (key_bytes->size() != required) {
@@ -152,16 +153,30 @@ Result<Bytes> sm4_aad(SymAlgorithm a) {
   return std::move(*aad);
 }
 
+// RoundKeysWiped clears the round keys of a schedule when the scope ends.
+class RoundKeysWiped {
+ public:
+  explicit RoundKeysWiped(sm4::Sm4KeySchedule& schedule) noexcept : schedule_(schedule) {}
+  RoundKeysWiped(const RoundKeysWiped&) = delete;
+  RoundKeysWiped& operator=(const RoundKeysWiped&) = delete;
+  ~RoundKeysWiped() { OPENSSL_cleanse(schedule_.rk.data(), sizeof schedule_.rk); }
+
+ private:
+  sm4::Sm4KeySchedule& schedule_;
+};
+
 Result<Bytes> sm4_run(SymAlgorithm algorithm, bool encrypt, const Material& m, const Bytes& data) {
   auto schedule = sm4_schedule(m);
   if (!schedule) return std::unexpected(schedule.error());
+  RoundKeysWiped wipe_schedule(*schedule);
   std::expected<Bytes, sm4::Sm4Error> out;
   if (algorithm == SymAlgorithm::SM4ECB) {
     out = encrypt ? sm4::cipher::encrypt_ecb(*schedule, data) : sm4::cipher::decrypt_ecb(*schedule, data);
   } else {
     auto aad = sm4_aad(algorithm);
     if (!aad) return std::unexpected(aad.error());
-    const sm4::Sm4ModeCipher cipher{*schedule, sm4_mode(algorithm)};
+    sm4::Sm4ModeCipher cipher{*schedule, sm4_mode(algorithm)};
+    RoundKeysWiped wipe_copy(cipher.schedule);
     out = encrypt ? sm4::cipher_mode::encrypt(cipher, *aad, data, m.iv)
                   : sm4::cipher_mode::decrypt(cipher, *aad, data, m.iv);
   }
@@ -175,10 +190,12 @@ Result<std::string> sym_generate_key(SymAlgorithm algorithm) {
   if (!known(algorithm)) return unknown(algorithm);
   auto bytes = random::random_bytes(key_len(algorithm));
   if (!bytes) return std::unexpected(bytes.error());
+  WipeOnExit wipe_key(*bytes);
   return base64::encode(*bytes);
 }
 
 Result<Bytes> sym_encrypt(SymAlgorithm algorithm, Bytes data, std::string key, std::string iv) {
+  WipeOnExit wipe_key_text(key);
   auto m = check(algorithm, data, key, iv, "plaintext is empty");
   if (!m) return std::unexpected(m.error());
 
@@ -192,6 +209,7 @@ Result<Bytes> sym_encrypt(SymAlgorithm algorithm, Bytes data, std::string key, s
 }
 
 Result<Bytes> sym_decrypt(SymAlgorithm algorithm, Bytes data, std::string key, std::string iv) {
+  WipeOnExit wipe_key_text(key);
   auto m = check(algorithm, data, key, iv, "ciphertext is empty");
   if (!m) return std::unexpected(m.error());
 

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <openssl/err.h>
 
@@ -404,6 +406,79 @@ TEST_F(RsaKeyReading, WrongCrtValuesWorkAsTheCorrectKey) {
     ASSERT_TRUE(sig.has_value()) << sig.error().display();
     EXPECT_EQ(*sig, expected);
   }
+}
+
+
+// values_with_factors makes the values of a two-"prime" key from any p and q
+// (prime or not) with e = 65537 and d = e^-1 mod lcm(p - 1, q - 1), and the
+// CRT values OpenSSL computes for them (no coefficient when q has no
+// inverse modulo p). nullopt when e is not invertible for these p and q.
+std::optional<RsaValues> values_with_factors(const BIGNUM* p, const BIGNUM* q) {
+  ossl::BnCtxPtr ctx(BN_CTX_new());
+  ossl::BnPtr e = bn_word(65537), n(BN_new()), p1(BN_new()), q1(BN_new()), g(BN_new()), l(BN_new());
+  ossl::BnPtr d(BN_new()), dp(BN_new()), dq(BN_new()), qinv(BN_new());
+  BN_mul(n.get(), p, q, ctx.get());
+  BN_sub(p1.get(), p, BN_value_one());
+  BN_sub(q1.get(), q, BN_value_one());
+  BN_gcd(g.get(), p1.get(), q1.get(), ctx.get());
+  BN_mul(l.get(), p1.get(), q1.get(), ctx.get());
+  BN_div(l.get(), nullptr, l.get(), g.get(), ctx.get());
+  if (BN_mod_inverse(d.get(), e.get(), l.get(), ctx.get()) == nullptr) {
+    ERR_clear_error();
+    return std::nullopt;
+  }
+  BN_mod(dp.get(), d.get(), p1.get(), ctx.get());
+  BN_mod(dq.get(), d.get(), q1.get(), ctx.get());
+  Bytes qinv_bytes;
+  if (BN_mod_inverse(qinv.get(), q, p, ctx.get()) != nullptr) qinv_bytes = bn_bytes(qinv.get());
+  ERR_clear_error();
+  return RsaValues{bn_bytes(n.get()),  bn_bytes(e.get()),  bn_bytes(d.get()), bn_bytes(p),
+                   bn_bytes(q),        bn_bytes(dp.get()), bn_bytes(dq.get()), qinv_bytes};
+}
+
+ossl::BnPtr prime_of(int bits) {
+  ossl::BnPtr p(BN_new());
+  BN_generate_prime_ex(p.get(), bits, 0, nullptr, nullptr, nullptr);
+  return p;
+}
+
+// The CRT values of a key as read are OpenSSL's own (BN_mod, BN_mod_inverse)
+// for the stored p and q, whichever of them is larger. A p that is not prime
+// but has no factor in common with q still has its coefficient; one that
+// shares a factor with q is refused.
+TEST(RsaKeyCrt, ValuesMatchOpensslForEveryShapeOfKey) {
+  struct Case {
+    const char* name;
+    std::optional<RsaValues> values;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"p_larger", values_from_primes(1024, 1000)});
+  cases.push_back({"p_smaller", values_from_primes(1000, 1024)});
+  ossl::BnCtxPtr ctx(BN_CTX_new());
+  std::optional<RsaValues> composite, shared;
+  while (!composite || !shared) {
+    ossl::BnPtr r = prime_of(512), s = prime_of(512), t = prime_of(512), q = prime_of(1024);
+    ossl::BnPtr rs(BN_new()), rt(BN_new());
+    BN_mul(rs.get(), r.get(), s.get(), ctx.get());
+    BN_mul(rt.get(), r.get(), t.get(), ctx.get());
+    if (!composite) composite = values_with_factors(rs.get(), q.get());
+    if (!shared) shared = values_with_factors(rs.get(), rt.get());
+  }
+  ASSERT_FALSE(composite->qinv.empty());
+  ASSERT_TRUE(shared->qinv.empty());
+  cases.push_back({"composite_p", composite});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto key = rsa_private_key_from_der(rsa_private_key_der(*c.values));
+    ASSERT_TRUE(key.has_value()) << key.error().display();
+    EXPECT_EQ(bn_bytes(pkey_bn(key->get(), "rsa-exponent1").get()), c.values->dp);
+    EXPECT_EQ(bn_bytes(pkey_bn(key->get(), "rsa-exponent2").get()), c.values->dq);
+    EXPECT_EQ(bn_bytes(pkey_bn(key->get(), "rsa-coefficient1").get()), c.values->qinv);
+  }
+  RsaValues sharing = *shared;
+  sharing.qinv = {1};
+  expect_rejected(rsa_private_key_from_der(rsa_private_key_der(sharing)),
+                  {"shared_factor", {}, "PKCS#8 cryptographic key data malformed", false});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/hex.h"
@@ -69,6 +70,31 @@ TEST(Base64, RejectsNonCanonicalInputWithItsText) {
     ASSERT_FALSE(r.has_value());
     EXPECT_EQ(r.error().display(), c.text);
   }
+}
+
+// The decoders allocate once, exactly: a buffer of key bytes is never grown,
+// so no copy of its first part is dropped on the way. Lengths cover every
+// size of final group (the 150 and 1218 bytes end in a four-symbol group,
+// like an SM2 PKCS#8 key and many RSA ones). decode_secret agrees with
+// decode, for results and for texts.
+TEST(Base64, DecodesIntoOneExactAllocation) {
+  Bytes all(1300);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (std::size_t n : {1u, 2u, 3u, 4u, 5u, 6u, 149u, 150u, 151u, 1217u, 1218u, 1219u}) {
+    SCOPED_TRACE(n);
+    const Bytes in(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
+    const std::string text = base64::encode(in);
+    EXPECT_EQ(text.size(), base64::encoded_length(n));
+    auto plain = base64::decode(text);
+    auto secret = base64::decode_secret(text);
+    ASSERT_TRUE(plain.has_value() && secret.has_value());
+    EXPECT_EQ(*plain, in);
+    EXPECT_TRUE(std::equal(secret->begin(), secret->end(), in.begin(), in.end()));
+    EXPECT_EQ(plain->capacity(), n);
+    EXPECT_EQ(secret->capacity(), n);
+  }
+  EXPECT_EQ(base64::decode_secret("Zm9v Zm9v").error().display(), "Invalid symbol 32, offset 4.");
+  EXPECT_TRUE(base64::decode_secret("")->empty());
 }
 
 TEST(Hex, EncodesLowercaseAndDecodesEitherCase) {

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace tarnwick::os_random {
@@ -85,6 +92,94 @@ TEST(OsRandom, FillsFromTheKernelAndHonoursTheTestSource) {
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().code(), static_cast<std::uint32_t>(EACCES));
   EXPECT_TRUE(fill(a).has_value());
+}
+
+// The device path, as where getrandom is missing. Each test restores the
+// kernel source when it ends.
+class OsRandomDevice : public ::testing::Test {
+ protected:
+  void TearDown() override { testing::use_device(nullptr, nullptr); }
+
+  // regular_file returns the path of a new file of 64 bytes 'A'.
+  std::string regular_file() {
+    char path[] = "/tmp/tarnwick-random-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    const std::string a(64, 'A');
+    EXPECT_EQ(::write(fd, a.data(), a.size()), static_cast<ssize_t>(a.size()));
+    ::close(fd);
+    files_.push_back(path);
+    return path;
+  }
+  ~OsRandomDevice() override {
+    for (const std::string& f : files_) ::unlink(f.c_str());
+  }
+
+ private:
+  std::vector<std::string> files_;
+};
+
+const std::vector<std::uint8_t> kAllA(64, 'A');
+
+TEST_F(OsRandomDevice, ReadsTheCharacterDevice) {
+  testing::use_device("/dev/random", "/dev/urandom");
+  std::vector<std::uint8_t> a(64), b(64);
+  ASSERT_TRUE(fill(a).has_value());
+  const int fd = testing::device_descriptor();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(fill(b).has_value());
+  EXPECT_EQ(testing::device_descriptor(), fd);  // opened once
+  EXPECT_NE(a, b);
+}
+
+TEST_F(OsRandomDevice, RefusesAFileThatIsNotACharacterDevice) {
+  const std::string file = regular_file();
+  testing::use_device("/dev/random", file.c_str());
+  std::vector<std::uint8_t> buf(64, 0);
+  auto r = fill(buf);
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().code(), static_cast<std::uint32_t>(ENODEV));
+  EXPECT_EQ(r.error().display(), std::string(std::strerror(ENODEV)) + " (os error 19)");
+  EXPECT_EQ(testing::device_descriptor(), -1);
+  EXPECT_NE(buf, kAllA);
+  // A directory is no device either; a failed open leaves nothing cached.
+  testing::use_device("/dev/random", "/tmp");
+  EXPECT_EQ(fill(buf).error().code(), static_cast<std::uint32_t>(ENODEV));
+  testing::use_device("/dev/random", "/nonexistent/urandom");
+  EXPECT_EQ(fill(buf).error().code(), static_cast<std::uint32_t>(ENOENT));
+  testing::use_device("/dev/random", "/dev/urandom");
+  EXPECT_TRUE(fill(buf).has_value());
+}
+
+// The cached descriptor is closed behind the source's back and its number
+// given to a regular file: the source must notice, leave that file alone
+// and read the device through a new descriptor.
+TEST_F(OsRandomDevice, NoticesItsDescriptorReusedForAnotherFile) {
+  testing::use_device("/dev/random", "/dev/urandom");
+  std::vector<std::uint8_t> buf(64, 0);
+  ASSERT_TRUE(fill(buf).has_value());
+  const int fd = testing::device_descriptor();
+  ASSERT_GE(fd, 0);
+
+  const int other = ::open(regular_file().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::dup2(other, fd), fd);  // closes the device descriptor
+  ::close(other);
+
+  ASSERT_TRUE(fill(buf).has_value());
+  EXPECT_NE(buf, kAllA);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);  // nothing was read from the file
+  const int fresh = testing::device_descriptor();
+  EXPECT_NE(fresh, fd);
+  struct stat st;
+  ASSERT_EQ(::fstat(fresh, &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  ::close(fd);  // the test's file, never the source's
+
+  // Closed and not reused: the source opens the device again.
+  ::close(fresh);
+  ASSERT_TRUE(fill(buf).has_value());
+  EXPECT_GE(testing::device_descriptor(), 0);
 }
 
 }  // namespace

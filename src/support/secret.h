@@ -1,0 +1,78 @@
+// Buffers for key material: one wipe routine, and a byte vector whose every
+// allocation is wiped before it goes back to the heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+namespace tarnwick {
+
+// wipe overwrites `bytes` with zeros in a way the compiler may not remove.
+inline void wipe(std::span<std::uint8_t> bytes) noexcept {
+  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
+// wipe clears the whole allocation of `bytes` (its capacity, not only its
+// size) and leaves it empty.
+inline void wipe(std::vector<std::uint8_t>& bytes) noexcept {
+  bytes.resize(bytes.capacity());
+  wipe(std::span<std::uint8_t>(bytes));
+  bytes.clear();
+}
+
+// wipe clears the characters of `text` and its spare capacity and leaves it
+// empty.
+inline void wipe(std::string& text) noexcept {
+  text.resize(text.capacity());
+  if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+  text.clear();
+}
+
+// WipingAllocator hands out plain heap memory and wipes each allocation,
+// whole, before freeing it, so a container that grows leaves no copy behind.
+template <class T>
+struct WipingAllocator {
+  using value_type = T;
+
+  WipingAllocator() noexcept = default;
+  template <class U>
+  WipingAllocator(const WipingAllocator<U>&) noexcept {}
+
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    OPENSSL_cleanse(p, n * sizeof(T));
+    std::allocator<T>().deallocate(p, n);
+  }
+
+  template <class U>
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// SecretBytes holds key material: decoded private-key documents, symmetric
+// keys. It converts to ByteView like Bytes does.
+using SecretBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
+
+// WipeOnExit wipes a buffer the current scope does not own the type of (a
+// Bytes or std::string handed over by a caller) when the scope ends, on every
+// return path.
+template <class Buffer>
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(Buffer& buffer) noexcept : buffer_(buffer) {}
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+  ~WipeOnExit() { wipe(buffer_); }
+
+ private:
+  Buffer& buffer_;
+};
+
+}  // namespace tarnwick

@@ -42,6 +42,8 @@ struct RsaParts {
   ossl::SecretBnPtr d;
   ossl::SecretBnPtr p;
   ossl::SecretBnPtr q;
+  // The coefficient a document stores, if any: used when it is q⁻¹ mod p.
+  ossl::SecretBnPtr stored_qinv;
 };
 
 // The CRT values: d mod (p-1), d mod (q-1), q^-1 mod p.
@@ -110,29 +112,34 @@ bool private_checks_pass(const RsaParts& k, BN_CTX* ctx) {
 }
 
 // crt_coefficient sets `qinv` = q⁻¹ mod p for a key that passed the private
-// checks (n = p·q odd, so p and q are odd and above 1). For a prime p,
-// q⁻¹ ≡ q^(p−2) (mod p) (Fermat), computed in constant time. The result is
-// checked, q·qinv ≡ 1 (mod p), which makes it the inverse whatever p is. A p
-// that is not prime fails that check (but for rare exceptions, which the
-// check lets through correctly); only then is the inverse looked for by the
-// extended Euclidean algorithm, whose running time depends on the values,
-// and false means there is none.
+// checks (n = p·q odd, so p and q are odd and above 1). A stored coefficient
+// is taken, reduced modulo p, when q·qinv ≡ 1 (mod p) holds for it: the
+// inverse is unique, so a wrong one is never used. Otherwise, for a prime p,
+// q⁻¹ ≡ q^(p−2) (mod p) (Fermat), computed in constant time and checked the
+// same way. A p that is not prime fails that check (but for rare exceptions,
+// which the check lets through correctly); only then is the inverse looked
+// for by the extended Euclidean algorithm, whose running time depends on the
+// values, and false means there is none.
 bool crt_coefficient(BIGNUM* qinv, const RsaParts& k, BN_CTX* ctx) {
   ossl::SecretBnPtr exponent = secret_bn();
   ossl::SecretBnPtr reduced = secret_bn();
   ossl::SecretBnPtr check = secret_bn();
   MontCtxPtr mont(BN_MONT_CTX_new());
   if (!exponent || !reduced || !check || !mont) return false;
-  if (BN_copy(exponent.get(), k.p.get()) == nullptr || BN_sub_word(exponent.get(), 2) != 1) return false;
   if (BN_mod(reduced.get(), k.q.get(), k.p.get(), ctx) != 1) return false;
   if (BN_MONT_CTX_set(mont.get(), k.p.get(), ctx) != 1) return false;
+  // inverts tells whether q·qinv ≡ 1 (mod p), through the Montgomery form:
+  // (q·R)·qinv·R⁻¹.
+  const auto inverts = [&]() {
+    return BN_to_montgomery(check.get(), reduced.get(), mont.get(), ctx) == 1 &&
+           BN_mod_mul_montgomery(check.get(), check.get(), qinv, mont.get(), ctx) == 1 &&
+           BN_is_one(check.get());
+  };
+  if (k.stored_qinv && BN_mod(qinv, k.stored_qinv.get(), k.p.get(), ctx) == 1 && inverts()) return true;
+  if (BN_copy(exponent.get(), k.p.get()) == nullptr || BN_sub_word(exponent.get(), 2) != 1) return false;
   if (BN_mod_exp_mont_consttime(qinv, reduced.get(), exponent.get(), k.p.get(), ctx, mont.get()) != 1)
     return false;
-  // q·qinv mod p through the Montgomery form: (q·R)·qinv·R⁻¹.
-  if (BN_to_montgomery(check.get(), reduced.get(), mont.get(), ctx) != 1 ||
-      BN_mod_mul_montgomery(check.get(), check.get(), qinv, mont.get(), ctx) != 1)
-    return false;
-  if (BN_is_one(check.get())) return true;
+  if (inverts()) return true;
   return BN_mod_inverse(qinv, k.q.get(), k.p.get(), ctx) != nullptr;
 }
 
@@ -350,12 +357,14 @@ std::expected<ParsedPrivate, der::Error> parse_rsa_private_key(ByteView bytes) {
     return std::unexpected(der::Error::value(der::kInteger).at(version_at));
   if (auto done = seq->finish(); !done) return std::unexpected(done.error());
   if (auto done = in.finish(); !done) return std::unexpected(done.error());
-  // The stored CRT values (values[5..7]) only have to be well-formed.
+  // The stored CRT values (values[5..7]) only have to be well-formed; the
+  // exponents are always recomputed, the coefficient when it is wrong.
   out.parts.n = public_bn(values[0]);
   out.parts.e = public_bn(values[1]);
   out.parts.d = private_bn(values[2]);
   out.parts.p = private_bn(values[3]);
   out.parts.q = private_bn(values[4]);
+  out.parts.stored_qinv = private_bn(values[7]);
   return out;
 }
 

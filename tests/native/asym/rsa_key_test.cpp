@@ -386,12 +386,9 @@ TEST_F(RsaKeyReading, PrivateKeyRejections) {
 }
 
 // A stored key whose CRT values are wrong (but well-formed) is the key that
-// n, e, d, p and q define: its signatures are those of the correct key.
+// n, e, d, p and q define: its signatures are those of the correct key, and
+// its coefficient is q⁻¹ mod p, reduced, whatever was stored.
 TEST_F(RsaKeyReading, WrongCrtValuesWorkAsTheCorrectKey) {
-  RsaValues wrong = *values_;
-  wrong.dp = {1};
-  wrong.dq = {0};
-  wrong.qinv = wrong.p;
   const Bytes data = {'a', 'b', 'c'};
   ossl::MdCtxPtr md(EVP_MD_CTX_new());
   std::size_t len = 0;
@@ -399,15 +396,34 @@ TEST_F(RsaKeyReading, WrongCrtValuesWorkAsTheCorrectKey) {
   ASSERT_EQ(EVP_DigestSign(md.get(), nullptr, &len, data.data(), data.size()), 1);
   Bytes expected(len);
   ASSERT_EQ(EVP_DigestSign(md.get(), expected.data(), &len, data.data(), data.size()), 1);
-  for (const Bytes& der : {rsa_private_key_der(wrong), pkcs8_der(rsa_private_key_der(wrong))}) {
-    auto key = rsa_private_key_from_der(der);
-    ASSERT_TRUE(key.has_value()) << key.error().display();
-    auto sig = rsa_pkcs1v15_sign(key->get(), RsaDigest::kSha256, data);
-    ASSERT_TRUE(sig.has_value()) << sig.error().display();
-    EXPECT_EQ(*sig, expected);
+
+  ossl::BnCtxPtr ctx(BN_CTX_new());
+  ossl::BnPtr p(BN_bin2bn(values_->p.data(), static_cast<int>(values_->p.size()), nullptr));
+  ossl::BnPtr qinv(BN_bin2bn(values_->qinv.data(), static_cast<int>(values_->qinv.size()), nullptr));
+  ossl::BnPtr t(BN_new());
+  BN_add(t.get(), qinv.get(), p.get());
+  const Bytes unreduced = bn_bytes(t.get());
+  BN_add_word(qinv.get(), 1);
+  const Bytes off_by_one = bn_bytes(qinv.get());
+  struct Case { const char* name; Bytes qinv; };
+  const Case coefficients[] = {
+      {"p", values_->p}, {"zero", {0}}, {"plus_p", unreduced}, {"plus_one", off_by_one}};
+  for (const Case& c : coefficients) {
+    SCOPED_TRACE(c.name);
+    RsaValues wrong = *values_;
+    wrong.dp = {1};
+    wrong.dq = {0};
+    wrong.qinv = c.qinv;
+    for (const Bytes& der : {rsa_private_key_der(wrong), pkcs8_der(rsa_private_key_der(wrong))}) {
+      auto key = rsa_private_key_from_der(der);
+      ASSERT_TRUE(key.has_value()) << key.error().display();
+      EXPECT_EQ(bn_bytes(pkey_bn(key->get(), "rsa-coefficient1").get()), values_->qinv);
+      auto sig = rsa_pkcs1v15_sign(key->get(), RsaDigest::kSha256, data);
+      ASSERT_TRUE(sig.has_value()) << sig.error().display();
+      EXPECT_EQ(*sig, expected);
+    }
   }
 }
-
 
 // values_with_factors makes the values of a two-"prime" key from any p and q
 // (prime or not) with e = 65537 and d = e^-1 mod lcm(p - 1, q - 1), and the

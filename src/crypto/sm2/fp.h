@@ -20,6 +20,7 @@
 #endif
 
 #include "crypto/sm2/ct.h"
+#include "crypto/sm2/modinv.h"
 
 namespace tarnwick::sm2::fp {
 
@@ -258,42 +259,16 @@ inline void from_montgomery(Fe& r, const Fe& a) noexcept {
   detail::montgomery_reduce(r, a.v[0], a.v[1], a.v[2], a.v[3], 0, 0, 0, 0);
 }
 
-// invert sets `r` = a^(p−2), the inverse of a (0 for a = 0), by a fixed
-// chain of 256 squarings and 15 multiplications. The exponent
-// p − 2 = FFFFFFFE FFFFFFFF FFFFFFFF FFFFFFFF FFFFFFFF 00000000 FFFFFFFF FFFFFFFD
-// is 31 ones, a zero, 128 ones, 32 zeros, 62 ones, a zero and a one.
-inline void invert(Fe& r, const Fe& a) noexcept {
-  // x_k = a^(2^k − 1).
-  Fe x2, x3, x6, x12, x24, x30, x31, x32, t;
-  sqr(t, a);
-  mul(x2, t, a);
-  sqr(t, x2);
-  mul(x3, t, a);
-  sqr_n(t, x3, 3);
-  mul(x6, t, x3);
-  sqr_n(t, x6, 6);
-  mul(x12, t, x6);
-  sqr_n(t, x12, 12);
-  mul(x24, t, x12);
-  sqr_n(t, x24, 6);
-  mul(x30, t, x6);
-  sqr(t, x30);
-  mul(x31, t, a);
-  sqr(t, x31);
-  mul(x32, t, a);
+// kR3 is R³ mod p: modinv turns a·R into a⁻¹·R⁻¹, and one Montgomery
+// multiplication by R³ gives a⁻¹·R.
+inline constexpr Fe kR3{{0x0000001200000016, 0x0000000EFFFFFFF8, 0x0000000A0000000C, 0x0000001B00000009}};
 
-  sqr_n(t, x31, 1);  // 31 ones, a zero
-  for (int i = 0; i < 4; ++i) {  // 128 ones
-    sqr_n(t, t, 32);
-    mul(t, t, x32);
-  }
-  sqr_n(t, t, 32);  // 32 zeros
-  sqr_n(t, t, 32);  // 62 ones
-  mul(t, t, x32);
-  sqr_n(t, t, 30);
-  mul(t, t, x30);
-  sqr_n(t, t, 2);  // a zero and a one
-  mul(r, t, a);
+// invert sets `r` = a⁻¹ (0 for a = 0) in Montgomery form, in constant time
+// (safegcd, modinv.h). `r` may alias `a`.
+inline void invert(Fe& r, const Fe& a) noexcept {
+  Fe t;
+  modinv::invert(t.v, a.v, modinv::kP);
+  mul(r, t, kR3);
 }
 
 // pow_vartime sets `r` = a^e for a public exponent `e` (four limbs, least

@@ -161,12 +161,14 @@ JacobianPoint to_affine(JacobianPoint p) noexcept {
   return JacobianPoint{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
 }
 
+JacobianPoint to_affine_public(JacobianPoint p) noexcept {
+  // With z = 1 only the coordinates may need reducing (x·1 mod p).
+  if (p.z == p256_field::kOne) return JacobianPoint{mul(p.x, p256_field::kOne), mul(p.y, p256_field::kOne), p.z};
+  return to_affine(p);
+}
+
 Bytes encode_uncompressed(JacobianPoint p) {
-  // A point with z = 1 is affine already; only its coordinates may need
-  // reducing (x·1 mod p).
-  const JacobianPoint a = p.z == p256_field::kOne ? JacobianPoint{mul(p.x, p256_field::kOne),
-                                                                   mul(p.y, p256_field::kOne), p256_field::kOne}
-                                                  : to_affine(p);
+  const JacobianPoint a = to_affine_public(p);
   Bytes out(65);
   out[0] = 0x04;
   p256_field::write_bytes(a.x, out.data() + 1);

@@ -58,6 +58,11 @@ JacobianPoint negate(JacobianPoint p) noexcept;
 // at infinity. Constant time.
 JacobianPoint to_affine(JacobianPoint p) noexcept;
 
+// to_affine_public is to_affine for a public point: one with z = 1 (a
+// decoded key, or a key kept in affine form) is only reduced, without an
+// inversion. It branches on z.
+JacobianPoint to_affine_public(JacobianPoint p) noexcept;
+
 // encode_uncompressed returns 04 ‖ x ‖ y (65 bytes) of the affine point; the
 // point at infinity encodes as 04 and 64 zero bytes. For public points.
 Bytes encode_uncompressed(JacobianPoint p);

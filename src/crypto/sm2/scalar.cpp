@@ -4,6 +4,7 @@
 
 #include "crypto/sm2/ct.h"
 #include "crypto/sm2/fp.h"
+#include "crypto/sm2/modinv.h"
 
 namespace tarnwick::sm2 {
 
@@ -17,8 +18,6 @@ constexpr Limbs kNLimbs = {0x53BBF40939D54123, 0x7203DF6B21C6052B, 0xFFFFFFFFFFF
 // kR2 is 2^512 mod n; kN0 is −n⁻¹ mod 2^64.
 constexpr Limbs kR2 = {0x901192AF7C114F20, 0x3464504ADE6FA2FA, 0x620FC84C3AFFE0D4, 0x1EB5E412A22B3D3B};
 constexpr u64 kN0 = 0x327F9E8872350975;
-// kNMinus2 is the exponent of the inversion.
-constexpr Limbs kNMinus2 = {0x53BBF40939D54121, 0x7203DF6B21C6052B, 0xFFFFFFFFFFFFFFFF, 0xFFFFFFFEFFFFFFFF};
 
 using fp::detail::adc;
 using fp::detail::sbb;
@@ -88,42 +87,6 @@ Limbs mont_mul(const Limbs& a, const Limbs& b) noexcept {
   t5 = mac(a[3], b[2], t5, c);
   t6 = mac(a[3], b[3], t6, c);
   return montgomery_reduce(t0, t1, t2, t3, t4, t5, t6, c);
-}
-
-// mont_sqr returns a²·2^−256 mod n, for a below n.
-Limbs mont_sqr(const Limbs& a) noexcept {
-  u64 c = 0;
-  u64 t1 = mac(a[0], a[1], 0, c);
-  u64 t2 = mac(a[0], a[2], 0, c);
-  u64 t3 = mac(a[0], a[3], 0, c);
-  u64 t4 = c;
-  c = 0;
-  t3 = mac(a[1], a[2], t3, c);
-  t4 = mac(a[1], a[3], t4, c);
-  u64 t5 = c;
-  c = 0;
-  t5 = mac(a[2], a[3], t5, c);
-  u64 t6 = c;
-  u64 t7 = t6 >> 63;
-  t6 = (t6 << 1) | (t5 >> 63);
-  t5 = (t5 << 1) | (t4 >> 63);
-  t4 = (t4 << 1) | (t3 >> 63);
-  t3 = (t3 << 1) | (t2 >> 63);
-  t2 = (t2 << 1) | (t1 >> 63);
-  t1 = t1 << 1;
-  u128 sq = static_cast<u128>(a[0]) * a[0];
-  const u64 t0 = static_cast<u64>(sq);
-  t1 = adc(t1, static_cast<u64>(sq >> 64), 0, c);
-  sq = static_cast<u128>(a[1]) * a[1];
-  t2 = adc(t2, static_cast<u64>(sq), c, c);
-  t3 = adc(t3, static_cast<u64>(sq >> 64), c, c);
-  sq = static_cast<u128>(a[2]) * a[2];
-  t4 = adc(t4, static_cast<u64>(sq), c, c);
-  t5 = adc(t5, static_cast<u64>(sq >> 64), c, c);
-  sq = static_cast<u128>(a[3]) * a[3];
-  t6 = adc(t6, static_cast<u64>(sq), c, c);
-  t7 = adc(t7, static_cast<u64>(sq >> 64), c, c);
-  return montgomery_reduce(t0, t1, t2, t3, t4, t5, t6, t7);
 }
 
 Scalar of(const Limbs& l) noexcept {
@@ -200,21 +163,8 @@ Scalar mul_mod(const Scalar& a, const Scalar& b) noexcept {
 }
 
 Scalar inv_mod(const Scalar& a) noexcept {
-  // a^(n−2) in Montgomery form by fixed 4-bit windows over the public
-  // exponent; table[i] holds a^i·R mod n.
-  std::array<Limbs, 16> table;
-  table[0] = mont_mul(Limbs{1, 0, 0, 0}, kR2);
-  table[1] = mont_mul(a.v, kR2);
-  for (int i = 2; i < 16; ++i) table[i] = mont_mul(table[i - 1], table[1]);
-  Limbs acc = table[0];
-  for (int nib = 63; nib >= 0; --nib) {
-    for (int s = 0; s < 4; ++s) acc = mont_sqr(acc);
-    const unsigned w = static_cast<unsigned>(kNMinus2[nib / 16] >> (4 * (nib % 16))) & 0xF;
-    if (w != 0) acc = mont_mul(acc, table[w]);  // public exponent digit
-  }
-  Scalar r = of(mont_mul(acc, Limbs{1, 0, 0, 0}));
-  OPENSSL_cleanse(table.data(), sizeof table);
-  OPENSSL_cleanse(acc.data(), sizeof acc);
+  Scalar r;
+  modinv::invert(r.v.data(), a.v.data(), modinv::kN);
   return r;
 }
 

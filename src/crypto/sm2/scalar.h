@@ -58,8 +58,8 @@ Scalar sub_mod(const Scalar& a, const Scalar& b) noexcept;
 // Montgomery multiplication.
 Scalar mul_mod(const Scalar& a, const Scalar& b) noexcept;
 
-// inv_mod returns a^(n−2) mod n for `a` below n: the inverse of `a` by
-// Fermat's little theorem, and 0 for `a` = 0.
+// inv_mod returns the inverse of `a` modulo n for `a` below n, and 0 for
+// `a` = 0, by the constant-time safegcd of modinv.h.
 Scalar inv_mod(const Scalar& a) noexcept;
 
 }  // namespace scalar

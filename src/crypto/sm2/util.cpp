@@ -59,7 +59,7 @@ std::expected<Bytes, Sm2Error> user_digest(ByteView user_id, const Sm2PublicKey&
   append(input, curve.b);
   append(input, curve.g.x);
   append(input, curve.g.y);
-  const p256_ecc::JacobianPoint affine = p256_ecc::to_affine(public_key);
+  const p256_ecc::JacobianPoint affine = p256_ecc::to_affine_public(public_key);
   append(input, affine.x);
   append(input, affine.y);
   return sm3::digest(input);

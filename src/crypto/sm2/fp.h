@@ -117,6 +117,13 @@ inline void reduce_once(Fe& r, const u64 x[4], u64 top) noexcept {
   reduce_once(r, x, carry);
 }
 
+// mul_wide sets lo, hi to the 128-bit product a·b.
+[[gnu::always_inline]] inline void mul_wide(u64 a, u64 b, u64& lo, u64& hi) noexcept {
+  const u128 p = static_cast<u128>(a) * b;
+  lo = static_cast<u64>(p);
+  hi = static_cast<u64>(p >> 64);
+}
+
 // mac returns the low limb of a·b + c + carry and leaves the high limb in
 // `carry` (the sum fits 128 bits).
 [[gnu::always_inline]] inline u64 mac(u64 a, u64 b, u64 c, u64& carry) noexcept {
@@ -131,33 +138,60 @@ inline void reduce_once(Fe& r, const u64 x[4], u64 top) noexcept {
 // is below p, or the other way round (that is how plain values enter
 // Montgomery form). `r` may alias either operand.
 inline void mul(Fe& r, const Fe& a, const Fe& b) noexcept {
-  using detail::mac;
-  const u64 a0 = a.v[0], a1 = a.v[1], a2 = a.v[2], a3 = a.v[3];
+  using detail::adc;
+  using detail::mul_wide;
   const u64 b0 = b.v[0], b1 = b.v[1], b2 = b.v[2], b3 = b.v[3];
-  u64 c = 0;
-  const u64 t0 = mac(a0, b0, 0, c);
-  u64 t1 = mac(a0, b1, 0, c);
-  u64 t2 = mac(a0, b2, 0, c);
-  u64 t3 = mac(a0, b3, 0, c);
-  u64 t4 = c;
-  c = 0;
-  t1 = mac(a1, b0, t1, c);
-  t2 = mac(a1, b1, t2, c);
-  t3 = mac(a1, b2, t3, c);
-  t4 = mac(a1, b3, t4, c);
-  u64 t5 = c;
-  c = 0;
-  t2 = mac(a2, b0, t2, c);
-  t3 = mac(a2, b1, t3, c);
-  t4 = mac(a2, b2, t4, c);
-  t5 = mac(a2, b3, t5, c);
-  u64 t6 = c;
-  c = 0;
-  t3 = mac(a3, b0, t3, c);
-  t4 = mac(a3, b1, t4, c);
-  t5 = mac(a3, b2, t5, c);
-  t6 = mac(a3, b3, t6, c);
-  const u64 t7 = c;
+  u64 l0, l1, l2, l3, h0, h1, h2, h3, c;
+  // Row by row: the four products a_i·b_j give low and high halves, summed
+  // into the running value by two carry chains.
+  u64 t0, t1, t2, t3, t4, t5, t6, t7;
+  mul_wide(a.v[0], b0, t0, h0);
+  mul_wide(a.v[0], b1, l1, h1);
+  mul_wide(a.v[0], b2, l2, h2);
+  mul_wide(a.v[0], b3, l3, h3);
+  t1 = adc(l1, h0, 0, c);
+  t2 = adc(l2, h1, c, c);
+  t3 = adc(l3, h2, c, c);
+  t4 = h3 + c;
+  mul_wide(a.v[1], b0, l0, h0);
+  mul_wide(a.v[1], b1, l1, h1);
+  mul_wide(a.v[1], b2, l2, h2);
+  mul_wide(a.v[1], b3, l3, h3);
+  t1 = adc(t1, l0, 0, c);
+  t2 = adc(t2, l1, c, c);
+  t3 = adc(t3, l2, c, c);
+  t4 = adc(t4, l3, c, c);
+  t5 = c;
+  t2 = adc(t2, h0, 0, c);
+  t3 = adc(t3, h1, c, c);
+  t4 = adc(t4, h2, c, c);
+  t5 = adc(t5, h3, c, c);
+  mul_wide(a.v[2], b0, l0, h0);
+  mul_wide(a.v[2], b1, l1, h1);
+  mul_wide(a.v[2], b2, l2, h2);
+  mul_wide(a.v[2], b3, l3, h3);
+  t2 = adc(t2, l0, 0, c);
+  t3 = adc(t3, l1, c, c);
+  t4 = adc(t4, l2, c, c);
+  t5 = adc(t5, l3, c, c);
+  t6 = c;
+  t3 = adc(t3, h0, 0, c);
+  t4 = adc(t4, h1, c, c);
+  t5 = adc(t5, h2, c, c);
+  t6 = adc(t6, h3, c, c);
+  mul_wide(a.v[3], b0, l0, h0);
+  mul_wide(a.v[3], b1, l1, h1);
+  mul_wide(a.v[3], b2, l2, h2);
+  mul_wide(a.v[3], b3, l3, h3);
+  t3 = adc(t3, l0, 0, c);
+  t4 = adc(t4, l1, c, c);
+  t5 = adc(t5, l2, c, c);
+  t6 = adc(t6, l3, c, c);
+  t7 = c;
+  t4 = adc(t4, h0, 0, c);
+  t5 = adc(t5, h1, c, c);
+  t6 = adc(t6, h2, c, c);
+  t7 = adc(t7, h3, c, c);
   detail::montgomery_reduce(r, t0, t1, t2, t3, t4, t5, t6, t7);
 }
 
@@ -201,12 +235,6 @@ inline void sqr(Fe& r, const Fe& a) noexcept {
   t6 = adc(t6, static_cast<u64>(sq), c, c);
   t7 = adc(t7, static_cast<u64>(sq >> 64), c, c);
   detail::montgomery_reduce(r, t0, t1, t2, t3, t4, t5, t6, t7);
-}
-
-// sqr_n sets `r` = a^(2^n) (n ≥ 1) in Montgomery form.
-inline void sqr_n(Fe& r, const Fe& a, int n) noexcept {
-  sqr(r, a);
-  for (int i = 1; i < n; ++i) sqr(r, r);
 }
 
 inline void add(Fe& r, const Fe& a, const Fe& b) noexcept {

@@ -93,6 +93,12 @@ JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept;
 // fails with InvalidFieldElementLength.
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p);
 
+// mul_base_point_vartime returns `s`·G + `t`·`p` (not normalised) for
+// public scalars and a public point on the curve or at infinity, by
+// interleaved width-7 (G, from the base table) and width-5 (p) NAFs over one
+// chain of doublings. Not constant time: for verification only.
+JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept;
+
 // booth_digit returns the signed digit of window `index` in the Booth
 // recoding of `k` with `bits`-bit windows: Σ digit_i·2^(bits·i) = k over the
 // windows that cover bit 256, each digit in −2^(bits−1)..2^(bits−1).

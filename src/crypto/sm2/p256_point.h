@@ -2,7 +2,8 @@
 // coordinates, for the scalar multiplications. The boundary type
 // JacobianPoint (plain coordinates) is converted to and from these.
 //
-// Every function here runs in constant time. The point at infinity is any
+// Every function here runs in constant time, except the two *_vartime
+// additions for public operands. The point at infinity is any
 // Jacobian point with z = 0; an affine point has no such form, so the
 // additions that take an affine operand take a mask saying whether it stands
 // for the point at infinity.
@@ -32,8 +33,9 @@ inline void cmov(Jacobian& r, const Jacobian& a, u64 mask) noexcept {
 
 inline u64 is_infinity(const Jacobian& p) noexcept { return fp::is_zero(p.z); }
 
-// dbl sets `r` = 2·`p` with the formula for a = −3 (4M + 4S): M = 3(x − z²)(x + z²) = 3x² + a·z⁴, S = 4x·y²,
-// x3 = M² − 2S, y3 = M(S − x3) − 8y⁴, z3 = 2y·z. It gives the same
+// dbl sets `r` = 2·`p` with the formula for a = −3 (3M + 5S): δ = z²,
+// γ = y², β = x·γ, M = 3(x − δ)(x + δ) = 3x² + a·z⁴, x3 = M² − 8β,
+// z3 = (y + z)² − γ − δ = 2y·z, y3 = M(4β − x3) − 8γ². It gives the same
 // coordinates as the general formula, and z3 = 0 for a point at infinity.
 // `r` may alias `p`.
 inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
@@ -46,10 +48,12 @@ inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
   fp::mul(alpha, t, u);
   fp::add(t, alpha, alpha);
   fp::add(alpha, t, alpha);
-  fp::mul(t, p.y, p.z);
-  fp::add(r.z, t, t);
+  fp::add(t, p.y, p.z);
+  fp::sqr(t, t);
+  fp::sub(t, t, gamma);
+  fp::sub(r.z, t, delta);
   fp::add(beta, beta, beta);
-  fp::add(beta, beta, beta);  // S = 4x·y²
+  fp::add(beta, beta, beta);  // 4β
   fp::sqr(t, alpha);
   fp::add(u, beta, beta);
   fp::sub(r.x, t, u);
@@ -58,22 +62,18 @@ inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
   fp::sqr(u, gamma);
   fp::add(u, u, u);
   fp::add(u, u, u);
-  fp::add(u, u, u);  // 8y⁴
+  fp::add(u, u, u);  // 8γ²
   fp::sub(r.y, t, u);
 }
 
-// add sets `r` = `p` + `q` (12M + 4S):
+// sum_core sets `out` to the general sum p + q (12M + 4S):
 //   U1 = x1·z2², U2 = x2·z1², S1 = y1·z2³, S2 = y2·z1³, H = U2 − U1,
 //   R = S2 − S1, x3 = R² − H³ − 2·U1·H², y3 = R(U1·H² − x3) − S1·H³,
-//   z3 = z1·z2·H.
-// Either operand at infinity gives the other one, by masks. With
-// `complete`, equal operands (H = R = 0, neither at infinity) give 2·p, by a
-// doubling computed every time and selected by a mask; without it the
-// caller guarantees that p ≠ q whenever both are finite. `r` may alias
-// either operand.
-inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete) noexcept {
-  Fe z1z1, z2z2, u1, u2, s1, s2, h, rr, hh, hhh, v, t;
-  Jacobian out;
+//   z3 = z1·z2·H,
+// and leaves H and R for the special cases, which it does not handle: H = 0
+// with R = 0 (equal points), and either operand at infinity.
+inline void sum_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Jacobian& q) noexcept {
+  Fe z1z1, z2z2, u1, u2, s1, s2, hh, hhh, v, t;
   fp::sqr(z1z1, p.z);
   fp::sqr(z2z2, q.z);
   fp::mul(u1, p.x, z2z2);
@@ -97,25 +97,11 @@ inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete
   fp::sub(out.y, t, v);
   fp::mul(t, p.z, q.z);
   fp::mul(out.z, t, h);
-
-  const u64 p_inf = is_infinity(p);
-  const u64 q_inf = is_infinity(q);
-  if (complete) {
-    Jacobian d;
-    dbl(d, p);
-    cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
-  }
-  cmov(out, q, p_inf);
-  cmov(out, p, q_inf);
-  r = out;
 }
 
-// add_affine sets `r` = `p` + (`q`.x, `q`.y, 1) (8M + 3S), where `q_inf`
-// (a mask) says that q stands for the point at infinity. Infinity and, with
-// `complete`, equal operands are handled as in `add`. `r` may alias `p`.
-inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_inf, bool complete) noexcept {
-  Fe z1z1, u2, s2, h, rr, hh, hhh, v, t;
-  Jacobian out;
+// sum_affine_core is sum_core for q = (x, y, 1) (8M + 3S).
+inline void sum_affine_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Affine& q) noexcept {
+  Fe z1z1, u2, s2, hh, hhh, v, t;
   fp::sqr(z1z1, p.z);
   fp::mul(u2, q.x, z1z1);
   fp::mul(t, q.y, p.z);
@@ -134,7 +120,38 @@ inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_in
   fp::mul(v, p.y, hhh);
   fp::sub(out.y, t, v);
   fp::mul(out.z, p.z, h);
+}
 
+// add sets `r` = `p` + `q` in constant time. Either operand at infinity
+// gives the other one, by masks. With `complete`, equal operands (H = R = 0,
+// neither at infinity) give 2·p, by a doubling computed every time and
+// selected by a mask; without it the caller guarantees that p ≠ q whenever
+// both are finite. (Opposite operands give z3 = 0 by the formula.) `r` may
+// alias either operand.
+inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete) noexcept {
+  Jacobian out;
+  Fe h, rr;
+  sum_core(out, h, rr, p, q);
+  const u64 p_inf = is_infinity(p);
+  const u64 q_inf = is_infinity(q);
+  if (complete) {
+    Jacobian d;
+    dbl(d, p);
+    cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
+  }
+  cmov(out, q, p_inf);
+  cmov(out, p, q_inf);
+  r = out;
+}
+
+// add_affine sets `r` = `p` + (`q`.x, `q`.y, 1) in constant time, where
+// `q_inf` (a mask) says that q stands for the point at infinity. Infinity
+// and, with `complete`, equal operands are handled as in `add`. `r` may
+// alias `p`.
+inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_inf, bool complete) noexcept {
+  Jacobian out;
+  Fe h, rr;
+  sum_affine_core(out, h, rr, p, q);
   const u64 p_inf = is_infinity(p);
   if (complete) {
     Jacobian d;
@@ -144,6 +161,43 @@ inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_in
   const Jacobian qj{q.x, q.y, fp::kOne};
   cmov(out, qj, p_inf);
   cmov(out, p, q_inf);
+  r = out;
+}
+
+// add_vartime and add_affine_vartime are the sums for public operands: they
+// branch on infinity and on equal or opposite operands instead of masking.
+// `r` may alias `p`.
+inline void add_vartime(Jacobian& r, const Jacobian& p, const Jacobian& q) noexcept {
+  if (is_infinity(p)) {
+    r = q;
+    return;
+  }
+  if (is_infinity(q)) {
+    r = p;
+    return;
+  }
+  Jacobian out;
+  Fe h, rr;
+  sum_core(out, h, rr, p, q);
+  if (fp::is_zero(h) && fp::is_zero(rr)) {
+    dbl(r, p);
+    return;
+  }
+  r = out;
+}
+
+inline void add_affine_vartime(Jacobian& r, const Jacobian& p, const Affine& q) noexcept {
+  if (is_infinity(p)) {
+    r = Jacobian{q.x, q.y, fp::kOne};
+    return;
+  }
+  Jacobian out;
+  Fe h, rr;
+  sum_affine_core(out, h, rr, p, q);
+  if (fp::is_zero(h) && fp::is_zero(rr)) {
+    dbl(r, p);
+    return;
+  }
   r = out;
 }
 

@@ -176,6 +176,45 @@ TEST_F(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
   }
 }
 
+// The joint s·G + t·P of verification against OpenSSL's EC_POINT_mul with
+// both scalars: random and edge scalars, and points G, −G and 2G, where the
+// two chains of additions meet equal and opposite operands (s = t, s = −t).
+TEST_F(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
+  const JacobianPoint g = init_curve_params().g;
+  const ossl::BnPtr n = bn_hex(kNHex);
+  std::vector<ossl::BnPtr> ks;
+  for (const auto& [name, h] : edge_scalars()) ks.push_back(bn_hex(h));
+  for (int i = 0; i < 6; ++i) {
+    ossl::BnPtr k(BN_new());
+    ASSERT_EQ(BN_rand_range(k.get(), n.get()), 1);
+    ks.push_back(std::move(k));
+  }
+  const std::pair<const char*, JacobianPoint> points[] = {
+      {"G", g}, {"minus_G", negate(g)}, {"2G", double_(g)}, {"random", random_point()}, {"infinity", kInfinity}};
+  for (const auto& [pname, p] : points) {
+    const bool inf = is_infinity(p);
+    const auto p_ossl = inf ? ossl::EcPointPtr(EC_POINT_new(group_.get())) : to_ossl(p);
+    if (inf) {
+      ASSERT_EQ(EC_POINT_set_to_infinity(group_.get(), p_ossl.get()), 1);
+    }
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+      for (std::size_t j = 0; j < ks.size(); j += 3) {
+        const BIGNUM* sk = ks[i].get();
+        ossl::BnPtr tk(BN_dup(ks[j].get()));
+        // Every third pair uses t = −s mod n, so that s·G + t·G is infinity.
+        if (j % 9 == 0) {
+          ASSERT_EQ(BN_mod_sub(tk.get(), n.get(), sk, n.get(), ctx_.get()), 1);
+        }
+        SCOPED_TRACE(std::string(pname) + " " + std::to_string(i) + " " + std::to_string(j));
+        ossl::EcPointPtr want(EC_POINT_new(group_.get()));
+        ASSERT_EQ(EC_POINT_mul(group_.get(), want.get(), sk, p_ossl.get(), tk.get(), ctx_.get()), 1);
+        const JacobianPoint got = mul_base_point_vartime(sm2_testing::scalar_of(*sk), sm2_testing::scalar_of(*tk), p);
+        ASSERT_EQ(ours(got), encode(want.get()));
+      }
+    }
+  }
+}
+
 TEST_F(Sm2Oracle, RepresentationsAtTheEdges) {
   const JacobianPoint g = init_curve_params().g;
   EXPECT_EQ(to_affine(mul_base(*bn_hex("1")).value()), g);

@@ -169,8 +169,8 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   m.b.resize(c2.size());
   for (std::size_t i = 0; i < c2.size(); ++i) m.b[i] = c2[i] ^ t.b[i];
   // B6: u = SM3(x2 ‖ M ‖ y2) must equal C3.
-  const Bytes u = c3_of(shared, m.b);
-  int differs = CRYPTO_memcmp(u.data(), c3.data(), kC3);
+  const Wiped u{c3_of(shared, m.b)};
+  int differs = CRYPTO_memcmp(u.b.data(), c3.data(), kC3);
   ct::declassify(&differs, sizeof differs);
   if (differs != 0) return fail_with(Sm2Error::HashMismatch);
   Bytes out = std::move(m.b);

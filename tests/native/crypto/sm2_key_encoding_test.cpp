@@ -273,5 +273,50 @@ TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
   EXPECT_EQ(private_key_from_pkcs8(not_der).error().display().rfind("PKCS#8 ASN.1 error: ", 0), 0u);
 }
 
+// Curve parameters that are an OBJECT IDENTIFIER but a malformed one (no
+// content octets; a subidentifier with a leading 80 octet; one cut off
+// inside a subidentifier) get the DER text behind each reader's prefix, not
+// the "unknown/unsupported algorithm OID" of a well-formed other curve. An
+// unknown algorithm is still reported first.
+TEST(Sm2KeyEncoding, MalformedCurveParametersGetTheDerText) {
+  const std::string d = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
+  struct Case {
+    const char* name;
+    std::string oid_content_hex;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"non_minimal_subidentifier", "2a80811ccf5501822d"},
+      {"cut_inside_subidentifier", "2a811ccf550182"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t len = c.oid_content_hex.size() / 2;
+    const std::string params = "06" + hex::encode(Bytes{static_cast<std::uint8_t>(len)}) + c.oid_content_hex;
+    const std::string alg = "30" + hex::encode(Bytes{static_cast<std::uint8_t>(9 + 2 + len)}) + "06072a8648ce3d0201" + params;
+    // The parameters start at byte 13 of the SubjectPublicKeyInfo (30 xx,
+    // 30 xx, the 9-byte algorithm) and at byte 16 of the PKCS#8 document
+    // (30 xx, 02 01 00, 30 xx, the algorithm).
+    EXPECT_EQ(public_key_from_spki(spki(alg, "00" + kGHex)).error().display(), "ASN.1 error: malformed OID at DER byte 13");
+    EXPECT_EQ(private_key_from_pkcs8(pkcs8(alg, sec1(d, "", ""))).error().display(),
+              "PKCS#8 ASN.1 error: malformed OID at DER byte 16");
+    // Inside the ECPrivateKey, [0] starts at byte 39 (30 xx, 02 01 01, the
+    // 34-byte privateKey) and its OBJECT IDENTIFIER at byte 41.
+    const Bytes bad_sec1 = sec1(d, c.oid_content_hex.empty() ? "" : c.oid_content_hex, "");
+    if (!c.oid_content_hex.empty()) {
+      EXPECT_EQ(private_key_from_sec1_der(bad_sec1).error().display(), "malformed OID at DER byte 41");
+      EXPECT_EQ(private_key_from_pkcs8(pkcs8(kAlgHex, bad_sec1)).error().display(),
+                "PKCS#8 ASN.1 error: malformed OID at DER byte 41");
+    }
+    // Another algorithm with the same parameters: the algorithm is reported.
+    const std::string rsa_alg =
+        "30" + hex::encode(Bytes{static_cast<std::uint8_t>(11 + 2 + len)}) + "06092a864886f70d010101" + params;
+    EXPECT_EQ(public_key_from_spki(spki(rsa_alg, "00" + kGHex)).error().display(),
+              "unknown/unsupported algorithm OID: 1.2.840.10045.2.1");
+    EXPECT_EQ(private_key_from_pkcs8(pkcs8(rsa_alg, sec1(d, "", ""))).error().display(),
+              "public key error: unknown/unsupported algorithm OID: 1.2.840.10045.2.1");
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick::sm2

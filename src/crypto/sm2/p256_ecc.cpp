@@ -261,11 +261,13 @@ int booth_digit(const Scalar& k, int index, int bits) noexcept {
 JacobianPoint mul_base(const Scalar& k_in) noexcept {
   const Scalar k = scalar::reduce(k_in);
   const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
-  // k < n: the partial sum before window j is below 2^(7j) in magnitude and
-  // the digit term at least 2^(7j), so the two operands of an addition can
-  // be equal or opposite only in the last window (j = 36), whose addition is
-  // complete. An operand at infinity (no lower digit yet, or digit 0) is
-  // handled by masks.
+  // With k < n the operands of an addition are never equal or opposite
+  // unless one is at infinity: before window j the partial sum L is below
+  // 2^(7j)/1.98 in magnitude, the window's term R = digit·2^(7j) is 0 or at
+  // least 2^(7j), and L ≡ ±R (mod n) would need L = ±R or, in the last
+  // window, k = 2^257 − n > n. Infinity (no digit yet, or digit 0) is handled
+  // by masks; the last addition is made complete all the same, for the price
+  // of one doubling.
   point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
   for (int j = 0; j < p256_pre_table::kWindows; ++j) {
     const Digit d = booth(k, j, p256_pre_table::kWindowBits);
@@ -298,10 +300,12 @@ JacobianPoint mul_point(const Scalar& k_in, const JacobianPoint& p_in) noexcept 
       point::add(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)], p, false);
     }
   }
-  // Left to right. With k < n the partial value before the last window is
-  // k' with 0 ≤ 32k' ≤ k + 16 and nonzero when the accumulator is finite,
-  // so the accumulator and the table point can only be equal (or opposite)
-  // at the last addition, which is complete.
+  // Left to right. With k < n, before the addition of window w the
+  // accumulator is 32v·P for the Booth prefix 0 ≤ v ≤ k/2^(5w+5) + 1, and
+  // the table point is d·P with |d| ≤ 16: they are equal or opposite only if
+  // 32v ≡ ±d (mod n), which for w ≥ 1 means v = d = 0 (both at infinity,
+  // handled by masks). In window 0 it happens for k in n − 32 … n − 2 (n − 6
+  // among them), so that last addition is complete.
   const Digit top = booth(k, kPointWindows - 1, kPointWindowBits);
   point::Jacobian acc;
   select_jacobian(acc, t, top.magnitude);

@@ -578,7 +578,9 @@ BENCHMARK(BM_peer_decrypt)->Name("sm2_peer/openssl_decrypt_32B");
 // test hook, the key and digest the same. Welch's t over the raw timings and
 // over timings cropped at a few upper percentiles, in the manner of dudect
 // (Reparaz, Balasch, Verbauwhede 2017). |t| above 4.5 would mean that the
-// time depends on the nonce. Reported as counters: never asserted.
+// time depends on the nonce. The second row (argument 1) gives class 0
+// random nonces too: an A/A run that shows the noise floor of |t| on the
+// machine. Reported as counters: never asserted.
 
 struct Welch {
   double n[2] = {0, 0}, mean[2] = {0, 0}, m2[2] = {0, 0};
@@ -613,16 +615,18 @@ struct NonceSource {
 
 void BM_dudect_sign_nonce(benchmark::State& state) {
   const std::size_t per_class = static_cast<std::size_t>(state.range(0));
+  const bool a_a = state.range(1) != 0;
   const auto& kp = our_key();
   NonceSource src;
   // k = 2^255 + 1: one far from the random ones in Hamming weight.
   std::uint8_t fixed_k[32] = {};
   fixed_k[0] = 0x80;
   fixed_k[31] = 0x01;
-  // Random nonces below n (a top byte below 0xFF keeps them there).
-  std::vector<std::uint8_t> random_k(32 * per_class);
+  // Random nonces below n (a clear top bit keeps them there); the A/A run
+  // draws class 0's from the same kind.
+  std::vector<std::uint8_t> random_k(2 * 32 * per_class);
   if (RAND_bytes(random_k.data(), static_cast<int>(random_k.size())) != 1) die("RAND_bytes");
-  for (std::size_t i = 0; i < per_class; ++i) random_k[32 * i] &= 0x7F;
+  for (std::size_t i = 0; i < 2 * per_class; ++i) random_k[32 * i] &= 0x7F;
   for (auto _ : state) {
     os_random::testing::set_source(&NonceSource::read, &src);
     std::vector<int> classes;
@@ -636,7 +640,7 @@ void BM_dudect_sign_nonce(benchmark::State& state) {
     std::vector<double> times[2];
     std::size_t next_random = 0;
     for (int cls : classes) {
-      src.next = cls == 0 ? fixed_k : &random_k[32 * next_random++];
+      src.next = cls == 0 && !a_a ? fixed_k : &random_k[32 * next_random++];
       const auto t0 = std::chrono::steady_clock::now();
       auto sig = sm2::sign_digest(kDigest, kp.private_key);
       const auto t1 = std::chrono::steady_clock::now();
@@ -667,7 +671,12 @@ void BM_dudect_sign_nonce(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_dudect_sign_nonce)->Name("sm2_dudect/sign_nonce_fixed_vs_random")->Arg(5000)->Iterations(1)
+BENCHMARK(BM_dudect_sign_nonce)
+    ->Name("sm2_dudect/sign_nonce_fixed_vs_random")
+    ->Args({5000, 0})
+    ->Args({5000, 1})
+    ->ArgNames({"calls", "a_a"})
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

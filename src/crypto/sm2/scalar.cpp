@@ -11,7 +11,6 @@ namespace tarnwick::sm2 {
 namespace {
 
 using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 using Limbs = std::array<u64, 4>;
 
 constexpr Limbs kNLimbs = {0x53BBF40939D54123, 0x7203DF6B21C6052B, 0xFFFFFFFFFFFFFFFF, 0xFFFFFFFEFFFFFFFF};

@@ -177,8 +177,9 @@ struct Sm2Key {
 
 Sm2Key sm2_key() {
   auto pair = sm2::generate_key_pair();
-  auto d = sm2::biguint::to_bytes32(*pair->private_key.d);
-  Sm2Key k{Bytes(d->begin(), d->end()), *sm2::private_key_to_pkcs8(pair->private_key), ""};
+  Bytes d(32);
+  pair->private_key.d.to_bytes(d.data());
+  Sm2Key k{d, *sm2::private_key_to_pkcs8(pair->private_key), ""};
   k.pubkey = base64::encode(*sm2::public_key_to_spki(pair->public_key));
   return k;
 }
@@ -361,8 +362,9 @@ Run sm2_generate() {
   run.after = [privkey](Case& c) {
     auto der = base64::decode(*privkey);
     auto key = sm2::private_key_from_pkcs8(*der);
-    auto d = sm2::biguint::to_bytes32(*key->d);
-    c.secret("SM2 d", Bytes(d->begin(), d->end()), Owner::kPrimitives);
+    Bytes d(32);
+    key->d.to_bytes(d.data());
+    c.secret("SM2 d", d, Owner::kPrimitives);
     c.raw("SM2 key text", text_view(*privkey));
   };
   return run;

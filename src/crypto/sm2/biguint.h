@@ -1,6 +1,7 @@
 // Small conversions between big-endian byte strings and OpenSSL BIGNUMs,
-// the big unsigned integers of the SM2 code (scalars, the order n, the
-// signature values r and s).
+// the big unsigned integers of the SM2 code at its edges: the order n, the
+// signature values r and s in verification and other public values. Secret
+// scalars never live in a BIGNUM (see scalar.h).
 //
 // Allocation failures throw std::bad_alloc (caught once at the JS boundary);
 // nothing else here can fail.
@@ -34,9 +35,13 @@ Bytes to_minimal_bytes(const BIGNUM& x);
 // is negative or needs more than 32 bytes.
 std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x);
 
-// new_secret returns a fresh zero value from the secure heap, wiped on free.
+// new_secret returns a fresh zero value that is wiped when freed. It comes
+// from BN_secure_new, which uses OpenSSL's secure heap only in a process
+// that has set one up; this library never does (that is the application's
+// process-wide choice), so in practice it is the ordinary heap.
 ossl::SecretBnPtr new_secret();
-// new_ctx returns a BN_CTX whose temporaries live on the secure heap.
+// new_ctx returns a BN_CTX whose temporaries are wiped when released (from
+// the ordinary heap, as for new_secret).
 ossl::BnCtxPtr new_ctx();
 // check turns a failed BIGNUM operation (where only an allocation can fail)
 // into std::bad_alloc, leaving OpenSSL's error queue empty.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "crypto/sm2/ct.h"
 #include "crypto/sm2/error.h"
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/p256_field.h"
@@ -50,15 +51,19 @@ struct Wiped {
 };
 
 void set_shared(SharedPoint& s, const JacobianPoint& p) {
-  const JacobianPoint a = p256_ecc::to_affine(p);
+  JacobianPoint a = p256_ecc::to_affine(p);
   p256_field::write_bytes(a.x, s.xy.data());
   p256_field::write_bytes(a.y, s.xy.data() + kCoord);
+  OPENSSL_cleanse(&a, sizeof a);
 }
 
+// all_zero tests a secret keystream in constant time; only the answer is
+// made public (an all-zero keystream restarts encryption or fails
+// decryption, which the caller sees).
 bool all_zero(ByteView v) {
-  std::uint8_t acc = 0;
+  std::uint64_t acc = 0;
   for (std::uint8_t b : v) acc |= b;
-  return acc == 0;
+  return ct::declassify_mask(ct::is_zero(acc));
 }
 
 // c3_of returns SM3(x2 ‖ M ‖ y2) (GB/T 32918.4 §6.1 A7 / §7.1 B6).
@@ -80,7 +85,7 @@ ByteView strip(ByteView v) {
 }  // namespace
 
 Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
-  const p256_ecc::CurveParams& curve = p256_ecc::init_curve_params();
+  p256_ecc::init_curve_params();
   // The field operations are exact only on reduced operands, and a point off
   // the curve would give a ciphertext no key can open.
   if (!is_reduced(public_key) || !p256_ecc::is_on_curve(public_key)) return fail_with(Sm2Error::InvalidPublicKey);
@@ -89,25 +94,24 @@ Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
     // A1: k in 1..n−2, or the random source's failure.
     auto k = random_scalar();
     if (!k) return std::unexpected(k.error());
-    // A2: C1 = k·G.
-    auto c1 = p256_ecc::mul_base(**k);
-    if (!c1) return fail_with(c1.error());
-    // A3: S = h·P must not be the point at infinity.
-    auto s = p256_ecc::mul_point(*curve.h, public_key);
-    if (!s) return fail_with(s.error());
-    if (p256_ecc::is_infinity(*s)) return fail_with(Sm2Error::PointAtInfinity);
-    // A4: (x2, y2) = k·P.
-    auto kp = p256_ecc::mul_point(**k, public_key);
-    if (!kp) return fail_with(kp.error());
-    if (p256_ecc::is_infinity(*kp)) return fail_with(Sm2Error::PointAtInfinity);
+    // A3: S = h·P must not be the point at infinity; with h = 1, S = P.
+    if (p256_ecc::is_infinity(public_key)) return fail_with(Sm2Error::PointAtInfinity);
+    // A4: (x2, y2) = k·P. For k in 1..n−2 and P on the curve it is never
+    // the point at infinity; the test's outcome is public either way.
+    const JacobianPoint kp = p256_ecc::mul_point(*k, public_key);
+    bool kp_infinite = p256_ecc::is_infinity(kp);
+    ct::declassify(&kp_infinite, sizeof kp_infinite);
+    if (kp_infinite) return fail_with(Sm2Error::PointAtInfinity);
     SharedPoint shared;
-    set_shared(shared, *kp);
+    set_shared(shared, kp);
     // A5: t = KDF(x2 ‖ y2, klen); an all-zero t restarts with a new k.
     Wiped t{util::kdf(shared.xy, message.size())};
     if (all_zero(t.b)) continue;
 
     Bytes out(kCipherOverhead + message.size());
-    const JacobianPoint c1a = p256_ecc::to_affine(*c1);
+    // A2: C1 = k·G, published as the first part of the ciphertext.
+    JacobianPoint c1a = p256_ecc::to_affine(p256_ecc::mul_base(*k));
+    ct::declassify(&c1a, sizeof c1a);
     p256_field::write_bytes(c1a.x, out.data());
     p256_field::write_bytes(c1a.y, out.data() + kCoord);
     // A7: C3 = SM3(x2 ‖ M ‖ y2).
@@ -136,7 +140,7 @@ Result<Bytes> decrypt(const Sm2PrivateKey& private_key, ByteView x, ByteView y, 
 
 Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   if (raw.size() < kC1 + kC3) return fail(kTooShort);
-  const p256_ecc::CurveParams& curve = p256_ecc::init_curve_params();
+  p256_ecc::init_curve_params();
   if (raw[0] != 0x04) return fail_with(Sm2Error::PointCheckFailed);
   // B1: C1 must be a point of the curve, its coordinates below p, before any
   // scalar multiplies it (the field operations assume reduced operands, and
@@ -144,16 +148,16 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   const JacobianPoint c1{p256_field::from_bytes(raw.data() + 1), p256_field::from_bytes(raw.data() + 1 + kCoord),
                          p256_field::kOne};
   if (!is_reduced(c1) || !p256_ecc::is_on_curve(c1)) return fail_with(Sm2Error::PointCheckFailed);
-  // B2: S = h·C1 must not be the point at infinity.
-  auto s = p256_ecc::mul_point(*curve.h, c1);
-  if (!s) return fail_with(s.error());
-  if (p256_ecc::is_infinity(*s)) return fail_with(Sm2Error::PointAtInfinity);
-  // B3: (x2, y2) = d·C1.
-  auto dc1 = p256_ecc::mul_point(*private_key.d, c1);
-  if (!dc1) return fail_with(dc1.error());
-  if (p256_ecc::is_infinity(*dc1)) return fail_with(Sm2Error::PointAtInfinity);
+  // B2: S = h·C1 must not be the point at infinity; with h = 1, S = C1.
+  if (p256_ecc::is_infinity(c1)) return fail_with(Sm2Error::PointAtInfinity);
+  // B3: (x2, y2) = d·C1, at infinity only for d ≡ 0 (mod n): the outcome of
+  // that test is public, as the error tells it.
+  const JacobianPoint dc1 = p256_ecc::mul_point(private_key.d, c1);
+  bool dc1_infinite = p256_ecc::is_infinity(dc1);
+  ct::declassify(&dc1_infinite, sizeof dc1_infinite);
+  if (dc1_infinite) return fail_with(Sm2Error::PointAtInfinity);
   SharedPoint shared;
-  set_shared(shared, *dc1);
+  set_shared(shared, dc1);
 
   const ByteView c3 = raw.subspan(kC1, kC3);
   const ByteView c2 = raw.subspan(kC1 + kC3);
@@ -165,8 +169,10 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   m.b.resize(c2.size());
   for (std::size_t i = 0; i < c2.size(); ++i) m.b[i] = c2[i] ^ t.b[i];
   // B6: u = SM3(x2 ‖ M ‖ y2) must equal C3.
-  const Bytes u = c3_of(shared, m.b);
-  if (CRYPTO_memcmp(u.data(), c3.data(), kC3) != 0) return fail_with(Sm2Error::HashMismatch);
+  const Wiped u{c3_of(shared, m.b)};
+  int differs = CRYPTO_memcmp(u.b.data(), c3.data(), kC3);
+  ct::declassify(&differs, sizeof differs);
+  if (differs != 0) return fail_with(Sm2Error::HashMismatch);
   Bytes out = std::move(m.b);
   m.b.clear();
   return out;

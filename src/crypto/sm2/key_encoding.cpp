@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "crypto/sm2/biguint.h"
+#include "crypto/sm2/ct.h"
 #include "crypto/sm2/p256_ecc.h"
 
 namespace tarnwick::sm2 {
@@ -19,14 +19,30 @@ constexpr const char* kSm2CurveDotted = "1.2.156.10197.1.301";
 
 bool same(ByteView a, ByteView b) { return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin()); }
 
+// WipedBytes owns a byte vector that holds key material and is wiped when
+// dropped, on every path.
+struct WipedBytes {
+  Bytes b;
+  WipedBytes() = default;
+  explicit WipedBytes(Bytes v) : b(std::move(v)) {}
+  WipedBytes(const WipedBytes&) = delete;
+  WipedBytes& operator=(const WipedBytes&) = delete;
+  ~WipedBytes() { OPENSSL_cleanse(b.data(), b.size()); }
+};
+
 std::unexpected<Error> der_fail(const der::Error& e, std::string_view prefix) { return e.fail(prefix); }
 
 // check_algorithm reads an AlgorithmIdentifier and checks it names an SM2
-// key. Returns the SubjectPublicKeyInfo-level text on failure. A malformed
-// structure is reported as a DER error through `der_error`.
+// key. A malformed structure is reported through `der_error`, at once; the
+// identifier checks run in order (algorithm, parameters present, parameters
+// an OBJECT IDENTIFIER, well formed, the SM2 curve) and the first that fails
+// sets either `text` (a SubjectPublicKeyInfo-level text) or `oid_error` (the
+// DER error of malformed curve parameters), which the callers report after
+// the rest of the structure has been read.
 struct AlgorithmCheck {
   std::optional<der::Error> der_error;  // structure
   std::optional<std::string> text;      // identifier mismatch (SubjectPublicKeyInfo text)
+  std::optional<der::Error> oid_error;  // parameters not a well-formed OBJECT IDENTIFIER
 };
 
 AlgorithmCheck check_algorithm(der::Reader& outer) {
@@ -64,6 +80,10 @@ AlgorithmCheck check_algorithm(der::Reader& outer) {
   }
   if (params->tag != der::kObjectIdentifier) {
     out.text = "ASN.1 error: " + der::Error::tag_unexpected(der::kObjectIdentifier, params->tag).text();
+    return out;
+  }
+  if (auto dotted = der::oid_to_dotted(params->content); !dotted) {
+    out.oid_error = dotted.error().at(params->offset);
     return out;
   }
   if (!same(params->content, kSm2Curve)) {
@@ -143,6 +163,7 @@ Result<Sm2PublicKey> public_key_from_spki(ByteView der_bytes) {
   if (auto done = spki->finish(); !done) return der_fail(done.error(), kPrefix);
   if (auto done = in.finish(); !done) return der_fail(done.error(), kPrefix);
   if (alg.text) return fail(*alg.text);
+  if (alg.oid_error) return der_fail(*alg.oid_error, kPrefix);
   if (!*key_bits) return fail(std::string(kPrefix) + value_text(der::kBitString));
 
   auto point = p256_ecc::decode_point(**key_bits);
@@ -156,14 +177,23 @@ Result<Sm2PublicKey> public_key_from_spki(ByteView der_bytes) {
 }
 
 der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key) {
-  ossl::SecretBnPtr d = biguint::secret_from_bytes(key.private_key);
-  if (BN_num_bytes(d.get()) > 32) return std::unexpected(der::Error::value(der::kSequence));
-  auto p = p256_ecc::mul_base(*d);
-  if (!p || !p256_ecc::is_on_curve(*p)) return std::unexpected(der::Error::value(der::kSequence));
+  const ByteView octets = key.private_key;
+  // d must fit in 32 bytes: every octet before the last 32 must be zero.
+  // The octets are secret; only the outcome of the test is made public.
+  std::uint64_t extra = 0;
+  for (std::size_t i = 0; i + 32 < octets.size(); ++i) extra |= octets[i];
+  if (ct::declassify_mask(~ct::is_zero(extra))) return std::unexpected(der::Error::value(der::kSequence));
+  const std::size_t keep = std::min<std::size_t>(octets.size(), 32);
+  std::uint8_t be[32] = {};
+  std::copy(octets.end() - static_cast<std::ptrdiff_t>(keep), octets.end(), be + (32 - keep));
+  Sm2PrivateKey out{Scalar::from_bytes(be), p256_ecc::kInfinity};
+  OPENSSL_cleanse(be, sizeof be);
+  out.public_key = public_point(out.d);
+  if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
   if (key.public_key) {
     if (!p256_ecc::decode_point(*key.public_key)) return std::unexpected(der::Error::value(der::kBitString));
   }
-  return Sm2PrivateKey{std::move(d), *p};
+  return out;
 }
 
 Result<Sm2PrivateKey> private_key_from_sec1_der(ByteView der_bytes) {
@@ -197,6 +227,7 @@ Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der_bytes) {
   if (auto done = info->finish(); !done) return der_fail(done.error(), kPrefix);
   if (auto done = in.finish(); !done) return der_fail(done.error(), kPrefix);
   if (alg.text) return fail("public key error: " + *alg.text);
+  if (alg.oid_error) return der_fail(*alg.oid_error, kPrefix);
 
   auto sec1 = decode_sec1(*private_key);
   if (!sec1) return der_fail(sec1.error(), kPrefix);
@@ -206,26 +237,38 @@ Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der_bytes) {
 }
 
 Result<Bytes> private_key_to_pkcs8(const Sm2PrivateKey& key) {
-  Bytes d = biguint::to_minimal_bytes(*key.d);
+  // d in minimal big-endian form (0 as 00). Its length is written into the
+  // document; the count of leading zero bytes is taken without branching on
+  // d and then made public.
+  WipedBytes d;
+  d.b.resize(32);
+  key.d.to_bytes(d.b.data());
+  std::uint64_t still_zero = ~std::uint64_t{0};
+  std::size_t zeros = 0;
+  for (int i = 0; i < 31; ++i) {
+    still_zero &= ct::is_zero(d.b[static_cast<std::size_t>(i)]);
+    zeros += static_cast<std::size_t>(still_zero & 1);
+  }
+  ct::declassify(&zeros, sizeof zeros);
+  const ByteView d_minimal = ByteView(d.b).subspan(zeros);
   const Bytes point = p256_ecc::encode_uncompressed(key.public_key);
   der::Writer sec1_writer(der::Wipe::Yes);
   sec1_writer.sequence([&](der::Writer& w) {
     w.integer(std::uint64_t{1});
-    w.octet_string(d);
+    w.octet_string(d_minimal);
     w.explicit_(0, [&](der::Writer& p) { p.oid(kSm2Curve); });
     w.explicit_(1, [&](der::Writer& p) { p.bit_string(point); });
   });
-  OPENSSL_cleanse(d.data(), d.size());
-  auto sec1 = std::move(sec1_writer).finish();
-  if (!sec1) return sec1.error().fail();
+  auto sec1_doc = std::move(sec1_writer).finish();
+  if (!sec1_doc) return sec1_doc.error().fail();
+  const WipedBytes sec1{std::move(*sec1_doc)};
 
   der::Writer out(der::Wipe::Yes);
   out.sequence([&](der::Writer& w) {
     w.integer(std::uint64_t{0});
     w.sequence([&](der::Writer& a) { a.oid(kIdEcPublicKey).oid(kSm2Curve); });
-    w.octet_string(*sec1);
+    w.octet_string(sec1.b);
   });
-  OPENSSL_cleanse(sec1->data(), sec1->size());
   auto doc = std::move(out).finish();
   if (!doc) return doc.error().fail();
   return std::move(*doc);

@@ -1,6 +1,12 @@
 #include "crypto/sm2/p256_ecc.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "crypto/sm2/biguint.h"
+#include "crypto/sm2/ct.h"
+#include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/p256_pre_table.h"
 
 namespace tarnwick::sm2::p256_ecc {
@@ -9,6 +15,7 @@ namespace {
 using p256_field::add;
 using p256_field::mul;
 using p256_field::sub;
+using u64 = std::uint64_t;
 
 constexpr FieldElement kA{{0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000,
                            0xFFFFFFFF, 0xFFFFFFFC}};
@@ -19,6 +26,11 @@ constexpr FieldElement kGx{{0x32C4AE2C, 0x1F198119, 0x5F990446, 0x6A39C994, 0x8F
 constexpr FieldElement kGy{{0xBC3736A2, 0xF4F6779C, 0x59BDCEE3, 0x6B692153, 0xD0A9877C, 0xC62A4740,
                             0x02DF32E5, 0x2139F0A0}};
 constexpr const char* kNHex = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
+
+// The mul_point window: 5-bit signed digits over 1·P … 16·P.
+constexpr int kPointWindowBits = 5;
+constexpr int kPointWindows = 52;  // ⌈257 / 5⌉
+constexpr int kPointEntries = 1 << (kPointWindowBits - 1);
 
 CurveParams build_curve_params() {
   CurveParams c;
@@ -31,8 +43,137 @@ CurveParams build_curve_params() {
   return c;
 }
 
-inline bool bit_of(const FieldElement& k, int j) noexcept {
-  return j <= 255 && ((k.w[7 - j / 32] >> (j % 32)) & 1) != 0;
+point::Jacobian to_internal(const JacobianPoint& p) noexcept {
+  return point::Jacobian{p256_field::to_montgomery(p.x), p256_field::to_montgomery(p.y),
+                         p256_field::to_montgomery(p.z)};
+}
+
+// to_boundary converts back; a point at infinity becomes (1, 1, 0) exactly.
+JacobianPoint to_boundary(point::Jacobian p) noexcept {
+  const u64 inf = point::is_infinity(p);
+  fp::cmov(p.x, fp::kOne, inf);
+  fp::cmov(p.y, fp::kOne, inf);
+  return JacobianPoint{p256_field::from_montgomery(p.x), p256_field::from_montgomery(p.y),
+                       p256_field::from_montgomery(p.z)};
+}
+
+// window_bits returns bits `pos` .. `pos` + `count` − 1 of `k`, bits below 0
+// and above 255 reading as 0. The positions are public.
+unsigned window_bits(const Scalar& k, int pos, int count) noexcept {
+  if (pos < 0) return (window_bits(k, 0, count + pos) << -pos) & ((1u << count) - 1);
+  const int limb = pos / 64, shift = pos % 64;
+  if (limb >= 4) return 0;
+  u64 v = k.v[static_cast<std::size_t>(limb)] >> shift;
+  if (shift + count > 64 && limb + 1 < 4) v |= k.v[static_cast<std::size_t>(limb + 1)] << (64 - shift);
+  return static_cast<unsigned>(v) & ((1u << count) - 1);
+}
+
+// Digit is one Booth digit: `negative` a mask, `magnitude` 0 … 2^(bits−1).
+struct Digit {
+  u64 negative;
+  unsigned magnitude;
+};
+
+// booth returns the digit of window `index`, from bits
+// bits·index − 1 … bits·index + bits − 1 of `k`, without branches.
+Digit booth(const Scalar& k, int index, int bits) noexcept {
+  const unsigned in = window_bits(k, bits * index - 1, bits + 1);
+  const unsigned s = ~((in >> bits) - 1);  // all ones when the top bit is set
+  unsigned d = (1u << (bits + 1)) - in - 1;
+  d = (d & s) | (in & ~s);
+  d = (d >> 1) + (d & 1);
+  return Digit{ct::mask_from_bit(s & 1), d};
+}
+
+void cond_negate(fp::Fe& y, u64 mask) noexcept {
+  fp::Fe neg;
+  fp::neg(neg, y);
+  fp::cmov(y, neg, mask);
+}
+
+// select_affine sets `out` to window entry `magnitude` − 1, or to zeros for
+// magnitude 0, reading every entry: a masked scan, with SSE2 (part of every
+// x86-64 processor) where the compiler targets it.
+void select_affine(point::Affine& out, const p256_pre_table::Window& w, unsigned magnitude) noexcept {
+  static_assert(sizeof(point::Affine) == 64);
+#if defined(__SSE2__)
+  const __m128i target = _mm_set1_epi32(static_cast<int>(magnitude));
+  const __m128i one = _mm_set1_epi32(1);
+  __m128i index = one;
+  __m128i acc[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  const auto* e = reinterpret_cast<const __m128i*>(w.data());
+  for (int i = 0; i < p256_pre_table::kEntries; ++i, e += 4) {
+    const __m128i m = _mm_cmpeq_epi32(index, target);
+    for (int l = 0; l < 4; ++l) acc[l] = _mm_or_si128(acc[l], _mm_and_si128(m, _mm_loadu_si128(e + l)));
+    index = _mm_add_epi32(index, one);
+  }
+  auto* o = reinterpret_cast<__m128i*>(&out);
+  for (int l = 0; l < 4; ++l) _mm_storeu_si128(o + l, acc[l]);
+#else
+  u64 acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < p256_pre_table::kEntries; ++i) {
+    const u64 m = ct::eq(static_cast<u64>(i + 1), magnitude);
+    const point::Affine& e = w[static_cast<std::size_t>(i)];
+    for (int l = 0; l < 4; ++l) {
+      acc[l] |= e.x.v[l] & m;
+      acc[4 + l] |= e.y.v[l] & m;
+    }
+  }
+  for (int l = 0; l < 4; ++l) {
+    out.x.v[l] = acc[l];
+    out.y.v[l] = acc[4 + l];
+  }
+#endif
+}
+
+void select_jacobian(point::Jacobian& out, const std::array<point::Jacobian, kPointEntries>& t,
+                     unsigned magnitude) noexcept {
+  u64 acc[12] = {};
+  for (int i = 0; i < kPointEntries; ++i) {
+    const u64 m = ct::eq(static_cast<u64>(i + 1), magnitude);
+    const point::Jacobian& e = t[static_cast<std::size_t>(i)];
+    for (int l = 0; l < 4; ++l) {
+      acc[l] |= e.x.v[l] & m;
+      acc[4 + l] |= e.y.v[l] & m;
+      acc[8 + l] |= e.z.v[l] & m;
+    }
+  }
+  for (int l = 0; l < 4; ++l) {
+    out.x.v[l] = acc[l];
+    out.y.v[l] = acc[4 + l];
+    out.z.v[l] = acc[8 + l];
+  }
+}
+
+// Naf holds the width-w NAF of a scalar below n: digit i is 0 or odd in
+// −2^(w−1) … 2^(w−1) − 1, Σ digit_i·2^i = k, at most 257 digits.
+using Naf = std::array<std::int8_t, 258>;
+
+// naf returns the width-`w` NAF of `k` (public; branches on its bits).
+Naf naf(const Scalar& k, int w) noexcept {
+  Naf out{};
+  u64 v[5] = {k.v[0], k.v[1], k.v[2], k.v[3], 0};
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if ((v[0] | v[1] | v[2] | v[3] | v[4]) == 0) break;
+    int d = 0;
+    if (v[0] & 1) {
+      d = static_cast<int>(v[0] & ((1u << w) - 1));
+      if (d >= (1 << (w - 1))) d -= 1 << w;
+      // v −= d (an odd d makes v even).
+      u64 c;
+      if (d > 0) {
+        v[0] = fp::detail::sbb(v[0], static_cast<u64>(d), 0, c);
+        for (int l = 1; l < 5; ++l) v[l] = fp::detail::sbb(v[l], 0, c, c);
+      } else {
+        v[0] = fp::detail::adc(v[0], static_cast<u64>(-d), 0, c);
+        for (int l = 1; l < 5; ++l) v[l] = fp::detail::adc(v[l], 0, c, c);
+      }
+    }
+    out[i] = static_cast<std::int8_t>(d);
+    for (int l = 0; l < 4; ++l) v[l] = (v[l] >> 1) | (v[l + 1] << 63);
+    v[4] >>= 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -42,67 +183,44 @@ const CurveParams& init_curve_params() {
   return params;
 }
 
-JacobianPoint double_(JacobianPoint pt) noexcept {
-  const FieldElement& x = pt.x;
-  const FieldElement& y = pt.y;
-  const FieldElement& z = pt.z;
-  const FieldElement yy = mul(y, y);
-  const FieldElement yyyy = mul(yy, yy);
-  const FieldElement xx = mul(x, x);
-  const FieldElement x2 = add(x, x);
-  const FieldElement s = mul(add(x2, x2), yy);
-  const FieldElement xx3 = add(add(xx, xx), xx);
-  FieldElement m, z3;
-  if (z == p256_field::kOne) {
-    m = add(xx3, kA);
-    z3 = add(y, y);
-  } else {
-    const FieldElement zz = mul(z, z);
-    m = add(xx3, mul(kA, mul(zz, zz)));
-    const FieldElement yz = add(y, z);
-    z3 = sub(sub(mul(yz, yz), yy), zz);
-  }
-  const FieldElement x3 = sub(mul(m, m), add(s, s));
-  FieldElement y8 = add(yyyy, yyyy);
-  y8 = add(y8, y8);
-  y8 = add(y8, y8);
-  const FieldElement y3 = sub(mul(m, sub(s, x3)), y8);
-  return JacobianPoint{x3, y3, z3};
+JacobianPoint double_(JacobianPoint p) noexcept {
+  point::Jacobian j = to_internal(p);
+  point::dbl(j, j);
+  return JacobianPoint{p256_field::from_montgomery(j.x), p256_field::from_montgomery(j.y),
+                       p256_field::from_montgomery(j.z)};
 }
 
 JacobianPoint add(JacobianPoint p, JacobianPoint q) noexcept {
   if (is_infinity(p)) return q;
   if (is_infinity(q)) return p;
   if (p == q) return double_(p);
-  const FieldElement z1z1 = mul(p.z, p.z);
-  const FieldElement z2z2 = mul(q.z, q.z);
-  const FieldElement u1 = mul(p.x, z2z2);
-  const FieldElement u2 = mul(q.x, z1z1);
-  const FieldElement s1 = mul(mul(p.y, q.z), z2z2);
-  const FieldElement s2 = mul(mul(q.y, p.z), z1z1);
-  const FieldElement h = sub(u2, u1);
-  const FieldElement r = sub(s2, s1);
-  if (p256_field::is_zero(h) && p256_field::is_zero(r)) return double_(p);
-  const FieldElement hh = mul(h, h);
-  const FieldElement hhh = mul(h, hh);
-  const FieldElement v = mul(u1, hh);
-  const FieldElement x3 = sub(sub(mul(r, r), hhh), add(v, v));
-  const FieldElement y3 = sub(mul(r, sub(v, x3)), mul(s1, hhh));
-  const FieldElement z3 = mul(mul(p.z, q.z), h);
-  return JacobianPoint{x3, y3, z3};
+  point::Jacobian r;
+  point::add(r, to_internal(p), to_internal(q), /*complete=*/true);
+  return JacobianPoint{p256_field::from_montgomery(r.x), p256_field::from_montgomery(r.y),
+                       p256_field::from_montgomery(r.z)};
 }
 
 JacobianPoint negate(JacobianPoint p) noexcept { return JacobianPoint{p.x, sub(p256_field::kZero, p.y), p.z}; }
 
 JacobianPoint to_affine(JacobianPoint p) noexcept {
-  const FieldElement zi = p256_field::invert(p.z);
-  const FieldElement zi2 = mul(zi, zi);
-  const FieldElement zi3 = mul(zi2, zi);
-  return JacobianPoint{mul(p.x, zi2), mul(p.y, zi3), p256_field::kOne};
+  const point::Jacobian j = to_internal(p);
+  fp::Fe zi, zi2, zi3, x, y;
+  fp::invert(zi, j.z);
+  fp::sqr(zi2, zi);
+  fp::mul(zi3, zi2, zi);
+  fp::mul(x, j.x, zi2);
+  fp::mul(y, j.y, zi3);
+  return JacobianPoint{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
+}
+
+JacobianPoint to_affine_public(JacobianPoint p) noexcept {
+  // With z = 1 only the coordinates may need reducing (x·1 mod p).
+  if (p.z == p256_field::kOne) return JacobianPoint{mul(p.x, p256_field::kOne), mul(p.y, p256_field::kOne), p.z};
+  return to_affine(p);
 }
 
 Bytes encode_uncompressed(JacobianPoint p) {
-  const JacobianPoint a = to_affine(p);
+  const JacobianPoint a = to_affine_public(p);
   Bytes out(65);
   out[0] = 0x04;
   p256_field::write_bytes(a.x, out.data() + 1);
@@ -130,93 +248,117 @@ std::expected<JacobianPoint, Sm2Error> decode_point(ByteView bytes) {
 }
 
 bool is_on_curve(JacobianPoint p) noexcept {
-  if (is_infinity(p)) return true;
-  const FieldElement yy = mul(p.y, p.y);
-  const FieldElement xx = mul(p.x, p.x);
-  const FieldElement zz = mul(p.z, p.z);
-  const FieldElement z4 = mul(zz, zz);
-  const FieldElement z6 = mul(z4, zz);
-  const FieldElement rhs = add(mul(add(xx, mul(kA, z4)), p.x), mul(kB, z6));
-  return yy == rhs;
+  static const fp::Fe b = p256_field::to_montgomery(kB);
+  return point::on_curve(to_internal(p), b) != 0;
+}
+
+int booth_digit(const Scalar& k, int index, int bits) noexcept {
+  const Digit d = booth(k, index, bits);
+  const int m = static_cast<int>(d.magnitude);
+  return static_cast<int>(ct::select(d.negative, static_cast<u64>(-m), static_cast<u64>(m)));
+}
+
+JacobianPoint mul_base(const Scalar& k_in) noexcept {
+  const Scalar k = scalar::reduce(k_in);
+  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
+  // With k < n the operands of an addition are never equal or opposite
+  // unless one is at infinity: before window j the partial sum L is below
+  // 2^(7j)/1.98 in magnitude, the window's term R = digit·2^(7j) is 0 or at
+  // least 2^(7j), and L ≡ ±R (mod n) would need L = ±R or, in the last
+  // window, k = 2^257 − n > n. Infinity (no digit yet, or digit 0) is handled
+  // by masks; the last addition is made complete all the same, for the price
+  // of one doubling.
+  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  for (int j = 0; j < p256_pre_table::kWindows; ++j) {
+    const Digit d = booth(k, j, p256_pre_table::kWindowBits);
+    point::Affine t;
+    select_affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
+    cond_negate(t.y, d.negative);
+    point::add_affine(acc, acc, t, ct::eq(d.magnitude, 0), j == p256_pre_table::kWindows - 1);
+  }
+  return to_boundary(acc);
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k) {
   auto bits = p256_field::from_biguint(k);
   if (!bits) return std::unexpected(bits.error());
-  const auto& low = p256_pre_table::init_low_table();
-  const auto& high = p256_pre_table::init_high_table();
-  JacobianPoint r = kInfinity;
-  for (int i = 15; i >= 0; --i) {
-    r = double_(r);
-    unsigned lo = 0, hi = 0;
-    for (int m = 0; m < 8; ++m) {
-      const std::uint32_t km = bits->w[7 - m];
-      lo |= ((km >> i) & 1u) << m;
-      hi |= ((km >> (i + 16)) & 1u) << m;
-    }
-    r = add(r, low[lo]);
-    r = add(r, high[hi]);
-  }
-  return r;
+  std::uint8_t be[32];
+  p256_field::write_bytes(*bits, be);
+  return mul_base(Scalar::from_bytes(be));
 }
 
-Digits recode(const FieldElement& k) noexcept {
-  Digits d{};
-  int j = 0;
-  int c = 0;
-  while (j <= 255) {
-    if (static_cast<int>(bit_of(k, j)) == c) {
-      ++j;
-      continue;
-    }
-    int w = 0;
-    for (int b = 0; b < 5; ++b) w |= static_cast<int>(bit_of(k, j + b)) << b;
-    const int v = w + c;
-    if (v >= 16) {
-      d[j] = static_cast<std::int8_t>(v - 32);
-      c = 1;
+JacobianPoint mul_point(const Scalar& k_in, const JacobianPoint& p_in) noexcept {
+  const Scalar k = scalar::reduce(k_in);
+  const point::Jacobian p = to_internal(p_in);
+  // t[i] = (i + 1)·P.
+  std::array<point::Jacobian, kPointEntries> t;
+  t[0] = p;
+  for (int i = 1; i < kPointEntries; ++i) {
+    if ((i + 1) % 2 == 0) {
+      point::dbl(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>((i + 1) / 2 - 1)]);
     } else {
-      d[j] = static_cast<std::int8_t>(v);
-      c = 0;
+      point::add(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)], p, false);
     }
-    if (j > 250) break;
-    j += 5;
   }
-  if (c == 1) d[256] = 1;
-  return d;
+  // Left to right. With k < n, before the addition of window w the
+  // accumulator is 32v·P for the Booth prefix 0 ≤ v ≤ k/2^(5w+5) + 1, and
+  // the table point is d·P with |d| ≤ 16: they are equal or opposite only if
+  // 32v ≡ ±d (mod n), which for w ≥ 1 means v = d = 0 (both at infinity,
+  // handled by masks). In window 0 it happens for k in n − 32 … n − 2 (n − 6
+  // among them), so that last addition is complete.
+  const Digit top = booth(k, kPointWindows - 1, kPointWindowBits);
+  point::Jacobian acc;
+  select_jacobian(acc, t, top.magnitude);
+  cond_negate(acc.y, top.negative);
+  for (int w = kPointWindows - 2; w >= 0; --w) {
+    for (int i = 0; i < kPointWindowBits; ++i) point::dbl(acc, acc);
+    const Digit d = booth(k, w, kPointWindowBits);
+    point::Jacobian e;
+    select_jacobian(e, t, d.magnitude);
+    cond_negate(e.y, d.negative);
+    point::add(acc, acc, e, w == 0);
+  }
+  return to_boundary(acc);
+}
+
+JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p_in) noexcept {
+  const Naf sd = naf(scalar::reduce(s), 7);
+  const Naf td = naf(scalar::reduce(t), 5);
+  // Window 0 of the base table holds 1·G … 64·G; odd m·G is entry m − 1.
+  const p256_pre_table::Window& g = p256_pre_table::base_table()[0];
+  // pt[j] = (2j + 1)·P.
+  const point::Jacobian p = to_internal(p_in);
+  std::array<point::Jacobian, 8> pt;
+  point::Jacobian p2;
+  point::dbl(p2, p);
+  pt[0] = p;
+  for (std::size_t j = 1; j < pt.size(); ++j) point::add_vartime(pt[j], pt[j - 1], p2);
+
+  int top = static_cast<int>(sd.size()) - 1;
+  while (top >= 0 && sd[static_cast<std::size_t>(top)] == 0 && td[static_cast<std::size_t>(top)] == 0) --top;
+  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  for (int i = top; i >= 0; --i) {
+    if (!fp::is_zero(acc.z)) point::dbl(acc, acc);
+    if (const int d = sd[static_cast<std::size_t>(i)]; d != 0) {
+      point::Affine q = g[static_cast<std::size_t>((d > 0 ? d : -d) - 1)];
+      if (d < 0) fp::neg(q.y, q.y);
+      point::add_affine_vartime(acc, acc, q);
+    }
+    if (const int d = td[static_cast<std::size_t>(i)]; d != 0) {
+      point::Jacobian q = pt[static_cast<std::size_t>(((d > 0 ? d : -d) - 1) / 2)];
+      if (d < 0) fp::neg(q.y, q.y);
+      point::add_vartime(acc, acc, q);
+    }
+  }
+  return to_boundary(acc);
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p) {
   auto bits = p256_field::from_biguint(k);
   if (!bits) return std::unexpected(bits.error());
-
-  // slot 16 + d holds d·p for odd d in −15..15.
-  std::array<JacobianPoint, 32> window;
-  window.fill(kInfinity);
-  const JacobianPoint p2 = double_(p);
-  window[17] = p;
-  window[15] = negate(p);
-  for (int d = 3; d <= 15; d += 2) {
-    window[16 + d] = add(p2, window[16 + d - 2]);
-    window[16 - d] = negate(window[16 + d]);
-  }
-
-  const Digits digits = recode(*bits);
-  int top = 256;
-  if (digits[256] == 0) {
-    for (int t = 255; t >= 0; --t) {
-      if (digits[t] != 0) {
-        top = t;
-        break;
-      }
-    }
-  }
-  JacobianPoint r = kInfinity;
-  for (int t = top; t >= 0; --t) {
-    r = double_(r);
-    if (digits[t] != 0) r = add(r, window[16 + digits[t]]);
-  }
-  return r;
+  std::uint8_t be[32];
+  p256_field::write_bytes(*bits, be);
+  return mul_point(Scalar::from_bytes(be), p);
 }
 
 }  // namespace tarnwick::sm2::p256_ecc

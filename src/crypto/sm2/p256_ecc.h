@@ -1,7 +1,12 @@
 // Points of the SM2 recommended curve y² = x³ + a·x + b (GB/T 32918.5) in
 // Jacobian coordinates, and scalar multiplication.
 //
-// None of these operations runs in constant time.
+// The scalar multiplications that take a `Scalar` run in constant time:
+// fixed sequences of doublings and additions over signed windows, masked
+// table scans, and special cases (infinity, equal points) handled by masks.
+// `to_affine` and `is_on_curve` are constant time too. `double_`, `add`,
+// `decode_point` and `encode_uncompressed` are for public values and may
+// branch on them.
 #pragma once
 
 #include <array>
@@ -10,6 +15,7 @@
 
 #include "crypto/sm2/error.h"
 #include "crypto/sm2/p256_field.h"
+#include "crypto/sm2/scalar.h"
 #include "support/bytes.h"
 #include "support/ossl.h"
 
@@ -27,7 +33,7 @@ struct JacobianPoint {
 inline constexpr JacobianPoint kInfinity{p256_field::kOne, p256_field::kOne, p256_field::kZero};
 
 // CurveParams holds the domain parameters; `n` and `h` are BIGNUMs for the
-// arithmetic modulo the order.
+// arithmetic modulo the order on public values.
 struct CurveParams {
   ossl::BnPtr n;
   ossl::BnPtr h;
@@ -48,11 +54,17 @@ JacobianPoint double_(JacobianPoint p) noexcept;
 JacobianPoint add(JacobianPoint p, JacobianPoint q) noexcept;
 // negate returns (x, p − y, z) (y = 0 stays 0).
 JacobianPoint negate(JacobianPoint p) noexcept;
-// to_affine returns (x/z², y/z³, 1); (0, 0, 1) for a point at infinity.
+// to_affine returns (x/z², y/z³, 1), fully reduced; (0, 0, 1) for a point
+// at infinity. Constant time.
 JacobianPoint to_affine(JacobianPoint p) noexcept;
 
+// to_affine_public is to_affine for a public point: one with z = 1 (a
+// decoded key, or a key kept in affine form) is only reduced, without an
+// inversion. It branches on z.
+JacobianPoint to_affine_public(JacobianPoint p) noexcept;
+
 // encode_uncompressed returns 04 ‖ x ‖ y (65 bytes) of the affine point; the
-// point at infinity encodes as 04 and 64 zero bytes.
+// point at infinity encodes as 04 and 64 zero bytes. For public points.
 Bytes encode_uncompressed(JacobianPoint p);
 
 // decode_point reads 02/03 ‖ x (33 bytes, compressed) or any other first byte
@@ -64,19 +76,33 @@ std::expected<JacobianPoint, Sm2Error> decode_point(ByteView bytes);
 // is_on_curve reports whether Y² = X³ + a·X·Z⁴ + b·Z⁶; true at infinity.
 bool is_on_curve(JacobianPoint p) noexcept;
 
-// mul_base returns `k`·G (not normalised) by the fixed-base comb. A scalar of
-// 2^256 or more, or a negative one, fails with InvalidFieldElementLength.
+// mul_base returns `k`·G = (k mod n)·G (not normalised), in constant time,
+// from the precomputed multiples of p256_pre_table: 37 signed 7-bit windows,
+// one masked table scan and one mixed addition each.
+JacobianPoint mul_base(const Scalar& k) noexcept;
+// mul_base for a big integer: a scalar of 2^256 or more, or a negative one,
+// fails with InvalidFieldElementLength.
 std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k);
 
-// mul_point returns `k`·`p` (not normalised) by a signed window of width 5.
-// A scalar of 2^256 or more, or a negative one, fails with
-// InvalidFieldElementLength.
+// mul_point returns `k`·`p` (not normalised) for `p` on the curve or at
+// infinity, where k·P = (k mod n)·P, in constant time: 52 signed windows of
+// 5 bits over a table of 1·P … 16·P, five doublings, a masked scan and one
+// addition each.
+JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept;
+// mul_point for a big integer: a scalar of 2^256 or more, or a negative one,
+// fails with InvalidFieldElementLength.
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p);
 
-// Digits is the signed recoding of a 256-bit scalar: Σ D[t]·2^t = k, every
-// non-zero digit odd and within −15..15.
-using Digits = std::array<std::int8_t, 257>;
-// recode returns the digits of `k` (its 256 bits).
-Digits recode(const FieldElement& k) noexcept;
+// mul_base_point_vartime returns `s`·G + `t`·`p` (not normalised) for
+// public scalars and a public point on the curve or at infinity, by
+// interleaved width-7 (G, from the base table) and width-5 (p) NAFs over one
+// chain of doublings. Not constant time: for verification only.
+JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept;
+
+// booth_digit returns the signed digit of window `index` in the Booth
+// recoding of `k` with `bits`-bit windows: Σ digit_i·2^(bits·i) = k over the
+// windows that cover bit 256, each digit in −2^(bits−1)..2^(bits−1).
+// Computed without branches on `k`.
+int booth_digit(const Scalar& k, int index, int bits) noexcept;
 
 }  // namespace tarnwick::sm2::p256_ecc

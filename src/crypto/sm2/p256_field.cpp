@@ -7,57 +7,40 @@ namespace {
 
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
-using i64 = std::int64_t;
 
-// geq compares the eight-word values from the most significant word.
-bool geq(const FieldElement& a, const FieldElement& b) noexcept {
-  for (int i = 0; i < 8; ++i) {
-    if (a.w[i] != b.w[i]) return a.w[i] > b.w[i];
+// limbs_of returns the value of `a` as four 64-bit limbs, least significant
+// first (no reduction).
+fp::Fe limbs_of(const FieldElement& a) noexcept {
+  fp::Fe r;
+  for (int i = 0; i < 4; ++i) r.v[i] = (u64{a.w[6 - 2 * i]} << 32) | a.w[7 - 2 * i];
+  return r;
+}
+
+FieldElement element_of(const fp::Fe& l) noexcept {
+  FieldElement r;
+  for (int i = 0; i < 4; ++i) {
+    r.w[6 - 2 * i] = static_cast<u32>(l.v[i] >> 32);
+    r.w[7 - 2 * i] = static_cast<u32>(l.v[i]);
   }
-  return true;
+  return r;
 }
 
-// sub_in_place computes a −= b modulo 2^256 and returns the borrow out.
-u32 sub_in_place(FieldElement& a, const FieldElement& b) noexcept {
-  u64 borrow = 0;
-  for (int i = 7; i >= 0; --i) {
-    const u64 d = u64{a.w[i]} - b.w[i] - borrow;
-    a.w[i] = static_cast<u32>(d);
-    borrow = (d >> 32) & 1;
-  }
-  return static_cast<u32>(borrow);
-}
-
-// add_in_place computes a += b modulo 2^256 and returns the carry out.
-u32 add_in_place(FieldElement& a, const FieldElement& b) noexcept {
-  u64 carry = 0;
-  for (int i = 7; i >= 0; --i) {
-    const u64 s = u64{a.w[i]} + b.w[i] + carry;
-    a.w[i] = static_cast<u32>(s);
-    carry = s >> 32;
-  }
-  return static_cast<u32>(carry);
-}
-
-bool is_even(const FieldElement& a) noexcept { return (a.w[7] & 1) == 0; }
-
-// shr1 shifts right by one bit, shifting `top` in at the most significant end.
-void shr1(FieldElement& a, u32 top) noexcept {
-  for (int i = 7; i > 0; --i) a.w[i] = (a.w[i] >> 1) | (a.w[i - 1] << 31);
-  a.w[0] = (a.w[0] >> 1) | (top << 31);
-}
-
-// halve_mod_p returns x/2 mod p: x/2 for even x, else (x + p)/2 over 257 bits.
-void halve_mod_p(FieldElement& x) noexcept {
-  if (is_even(x)) {
-    shr1(x, 0);
-  } else {
-    const u32 carry = add_in_place(x, kP);
-    shr1(x, carry);
-  }
-}
+// kSqrtLimbs is (p + 1)/4.
+constexpr u64 kSqrtLimbs[4] = {0x4000000000000000, 0xFFFFFFFFC0000000, 0xFFFFFFFFFFFFFFFF, 0x3FFFFFFFBFFFFFFF};
 
 }  // namespace
+
+fp::Fe to_montgomery(const FieldElement& a) noexcept {
+  fp::Fe r;
+  fp::to_montgomery(r, limbs_of(a));
+  return r;
+}
+
+FieldElement from_montgomery(const fp::Fe& m) noexcept {
+  fp::Fe r;
+  fp::from_montgomery(r, m);
+  return element_of(r);
+}
 
 bool is_zero(const FieldElement& a) noexcept {
   u32 acc = 0;
@@ -65,84 +48,48 @@ bool is_zero(const FieldElement& a) noexcept {
   return acc == 0;
 }
 
-bool is_reduced(const FieldElement& a) noexcept { return !geq(a, kP); }
+bool is_reduced(const FieldElement& a) noexcept {
+  // a < p exactly when a − p borrows.
+  const fp::Fe x = limbs_of(a);
+  u64 borrow = 0;
+  for (int i = 0; i < 4; ++i) fp::detail::sbb(x.v[i], fp::kP.v[i], borrow, borrow);
+  return borrow != 0;
+}
 
 FieldElement mul(FieldElement a, FieldElement b) noexcept {
-  // The 512-bit product as sixteen 32-bit words, c[0] the least significant.
-  u32 x[8], y[8];
-  for (int i = 0; i < 8; ++i) {
-    x[i] = a.w[7 - i];
-    y[i] = b.w[7 - i];
-  }
-  // Row by row with fixed bounds, which the compiler unrolls completely;
-  // each step's 64-bit sum x·y + c + carry cannot overflow.
-  u64 c[16] = {};
-  for (int i = 0; i < 8; ++i) {
-    u64 carry = 0;
-    for (int j = 0; j < 8; ++j) {
-      const u64 t = static_cast<u64>(x[i]) * y[j] + c[i + j] + carry;
-      c[i + j] = static_cast<u32>(t);
-      carry = t >> 32;
-    }
-    c[i + 8] = carry;
-  }
-
-  // Fold the upper half with 2^256 ≡ 2^224 + 2^96 − 2^64 + 1 (mod p).
-  // t[j] is the coefficient of 2^(32j).
-  i64 t[8];
-  t[0] = i64(c[0] + c[8] + c[12] + c[10] + c[9] + c[11]) + 2 * i64(c[13] + c[14] + c[15]);
-  t[1] = i64(c[1] + c[9] + c[13] + c[11] + c[10] + c[12]) + 2 * i64(c[14] + c[15]);
-  t[2] = i64(c[2]) - i64(c[8] + c[9] + c[13] + c[14]);
-  t[3] = i64(c[3] + c[11] + c[14] + c[12] + c[8] + c[15]) + 2 * i64(c[13]);
-  t[4] = i64(c[4] + c[12] + c[15] + c[13] + c[9]) + 2 * i64(c[14]);
-  t[5] = i64(c[5] + c[13] + c[10] + c[14]) + 2 * i64(c[15]);
-  t[6] = i64(c[6] + c[14] + c[11] + c[15]);
-  t[7] = i64(c[7] + c[15] + c[11] + c[10] + c[9] + c[8]) + 2 * i64(c[14] + c[13] + c[12] + c[15]);
-
-  FieldElement r;
-  i64 carry = 0;
-  for (int j = 0; j < 8; ++j) {
-    const i64 v = t[j] + carry;
-    r.w[7 - j] = static_cast<u32>(v);
-    carry = v >> 32;  // arithmetic shift: the borrow of position 2 runs upwards
-  }
-  // Final reduction: the value is carry·2^256 + r with 0 ≤ carry ≤ 13.
-  u32 top = static_cast<u32>(carry);
-  while (top > 0 || geq(r, kP)) top -= sub_in_place(r, kP);
-  return r;
+  // (a·R)·b·R⁻¹ = a·b; the first step also reduces an unreduced a, and the
+  // second accepts an unreduced b since a·R mod p is below p.
+  fp::Fe am, r;
+  fp::to_montgomery(am, limbs_of(a));
+  fp::mul(r, am, limbs_of(b));
+  return element_of(r);
 }
 
 FieldElement add(FieldElement a, FieldElement b) noexcept {
-  const u32 carry = add_in_place(a, b);
-  if (carry != 0 || geq(a, kP)) sub_in_place(a, kP);
-  return a;
+  // One conditional subtraction of p (modulo 2^256) after a carry out or a
+  // sum of p or more.
+  const fp::Fe x = limbs_of(a), y = limbs_of(b);
+  fp::Fe s;
+  u64 c = 0;
+  for (int i = 0; i < 4; ++i) s.v[i] = fp::detail::adc(x.v[i], y.v[i], c, c);
+  fp::Fe d;
+  u64 borrow = 0;
+  for (int i = 0; i < 4; ++i) d.v[i] = fp::detail::sbb(s.v[i], fp::kP.v[i], borrow, borrow);
+  fp::cmov(s, d, ct::mask_from_bit(c | (borrow ^ 1)));
+  return element_of(s);
 }
 
 FieldElement sub(FieldElement a, FieldElement b) noexcept {
-  if (sub_in_place(a, b) != 0) add_in_place(a, kP);
-  return a;
+  // One addition of p (modulo 2^256) after a borrow.
+  fp::Fe r;
+  fp::sub(r, limbs_of(a), limbs_of(b));
+  return element_of(r);
 }
 
 FieldElement invert(FieldElement a) noexcept {
-  FieldElement u = a, v = kP, x1 = kOne, x2 = kZero;
-  while (!is_zero(u)) {
-    if (is_even(u)) {
-      shr1(u, 0);
-      halve_mod_p(x1);
-    }
-    if (is_even(v)) {
-      shr1(v, 0);
-      halve_mod_p(x2);
-    }
-    if (geq(u, v)) {
-      sub_in_place(u, v);
-      x1 = sub(x1, x2);
-    } else {
-      sub_in_place(v, u);
-      x2 = sub(x2, x1);
-    }
-  }
-  return x2;
+  fp::Fe m = to_montgomery(a), r;
+  fp::invert(r, m);
+  return from_montgomery(r);
 }
 
 void write_bytes(const FieldElement& a, std::uint8_t* out) noexcept {
@@ -176,21 +123,14 @@ std::expected<FieldElement, Sm2Error> from_biguint(const BIGNUM& x) {
 }
 
 std::expected<FieldElement, Sm2Error> sqrt(FieldElement alpha) noexcept {
-  FieldElement r0 = kOne, r1 = alpha;
-  for (int i = 0; i < 8; ++i) {
-    for (int bit = 31; bit >= 0; --bit) {
-      const FieldElement t = mul(r0, r1);
-      if ((kSqrtExponent.w[i] >> bit) & 1) {
-        r0 = t;
-        r1 = mul(r1, r1);
-      } else {
-        r1 = t;
-        r0 = mul(r0, r0);
-      }
-    }
-  }
-  if (mul(r0, r0) != alpha) return std::unexpected(Sm2Error::NoSquareRoot);
-  return r0;
+  // p ≡ 3 (mod 4): a root, if there is one, is alpha^((p+1)/4).
+  const fp::Fe am = to_montgomery(alpha);
+  fp::Fe y, yy;
+  fp::pow_vartime(y, am, kSqrtLimbs);
+  fp::sqr(yy, y);
+  // y² is compared with alpha as stored: an unreduced alpha never matches.
+  if (!ct::declassify_mask(fp::equal(yy, am)) || !is_reduced(alpha)) return std::unexpected(Sm2Error::NoSquareRoot);
+  return from_montgomery(y);
 }
 
 }  // namespace tarnwick::sm2::p256_field

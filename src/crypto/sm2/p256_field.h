@@ -1,7 +1,11 @@
 // Arithmetic modulo the prime p of the SM2 recommended curve (GB/T 32918.5):
-// p = 2^256 − 2^224 − 2^96 + 2^64 − 1, plain (non-Montgomery) representation.
+// p = 2^256 − 2^224 − 2^96 + 2^64 − 1, on plain (non-Montgomery) values.
+// This is the boundary form; the point arithmetic inside works on the
+// Montgomery form of fp.h and converts at the edges.
 //
-// None of these operations runs in constant time.
+// mul, add, sub, invert, is_zero, is_reduced and the byte conversions run in
+// constant time. sqrt does too, but for its final test (whose answer the
+// caller acts on).
 #pragma once
 
 #include <array>
@@ -9,6 +13,7 @@
 #include <expected>
 
 #include "crypto/sm2/error.h"
+#include "crypto/sm2/fp.h"
 #include "support/bytes.h"
 #include "support/ossl.h"
 
@@ -37,13 +42,19 @@ FieldElement mul(FieldElement a, FieldElement b) noexcept;
 FieldElement add(FieldElement a, FieldElement b) noexcept;
 // sub returns `a` − `b` mod p (operands below p).
 FieldElement sub(FieldElement a, FieldElement b) noexcept;
-// invert returns `a`⁻¹ mod p for `a` in 1..p−1, and 0 for `a` = 0, by the
-// binary extended Euclidean algorithm.
+// invert returns `a`⁻¹ mod p for `a` in 1..p−1, and 0 for `a` = 0, as
+// a^(p−2) by a fixed chain of squarings and multiplications.
 FieldElement invert(FieldElement a) noexcept;
 
 bool is_zero(const FieldElement& a) noexcept;
 // is_reduced reports whether `a` is below p.
 bool is_reduced(const FieldElement& a) noexcept;
+
+// to_montgomery returns a·R mod p in the form of fp.h, for any `a` below
+// 2^256 (an unreduced value is reduced); from_montgomery returns the plain
+// value of `m`, below p.
+fp::Fe to_montgomery(const FieldElement& a) noexcept;
+FieldElement from_montgomery(const fp::Fe& m) noexcept;
 
 // to_bytes returns the 32-byte big-endian form of `a` (no reduction).
 Bytes to_bytes(FieldElement a);
@@ -56,8 +67,8 @@ FieldElement from_bytes(const std::uint8_t* in) noexcept;
 // 2^256 or more (or a negative one) fails with InvalidFieldElementLength.
 std::expected<FieldElement, Sm2Error> from_biguint(const BIGNUM& x);
 
-// sqrt returns y with y² = `alpha` (alpha below p), computed as
-// alpha^((p+1)/4) by a Montgomery ladder, or NoSquareRoot.
+// sqrt returns y = alpha^((p+1)/4) when y² = `alpha` (alpha below p), or
+// NoSquareRoot.
 std::expected<FieldElement, Sm2Error> sqrt(FieldElement alpha) noexcept;
 
 }  // namespace tarnwick::sm2::p256_field

@@ -1,24 +1,35 @@
-// The two fixed-base comb tables of k·G, each built once on first use.
-//   COMB_TABLE_LOW[i]  = Σ_j (bit j of i)·2^(32j)·G
-//   COMB_TABLE_HIGH[i] = Σ_j (bit j of i)·2^(32j+16)·G
-// Entry 0 of both is (1, 1, 0); COMB_TABLE_LOW[1] is (Gx, Gy, 1).
+// The precomputed multiples of the base point G behind p256_ecc::mul_base,
+// built once on first use and read-only afterwards:
+//
+//   entry [j][i] = (i + 1)·2^(7j)·G, for windows j = 0..36 and i = 0..63,
+//
+// in affine Montgomery coordinates (fp.h). mul_base recodes its scalar into
+// 37 signed digits of 7 bits each (Booth recoding, digits in −64..64) and
+// adds ±entry [j][|digit| − 1] for each window: 37 mixed additions and no
+// doubling, each lookup a masked scan of one 64-entry window (4 KiB).
 #pragma once
 
-#include <vector>
+#include <array>
 
-#include "crypto/sm2/p256_ecc.h"
+#include "crypto/sm2/p256_point.h"
 
 namespace tarnwick::sm2::p256_pre_table {
 
-using CombTable = std::vector<p256_ecc::JacobianPoint>;
+inline constexpr int kWindowBits = 7;
+// kWindows digits cover the 257 bits that the recoding of a 256-bit scalar
+// needs.
+inline constexpr int kWindows = 37;
+inline constexpr int kEntries = 1 << (kWindowBits - 1);
 
-// build_low_table and build_high_table compute the 256 entries.
-CombTable build_low_table();
-CombTable build_high_table();
+using Window = std::array<point::Affine, kEntries>;
+using BaseTable = std::array<Window, kWindows>;
 
-// init_low_table and init_high_table return the process-wide tables, built
-// once (thread-safe) and read-only afterwards.
-const CombTable& init_low_table();
-const CombTable& init_high_table();
+// build_base_table computes the table (a few hundred microseconds); the
+// caller owns the result.
+BaseTable* build_base_table();
+
+// base_table returns the process-wide table, built on first use
+// (thread-safe) and kept until the process ends.
+const BaseTable& base_table();
 
 }  // namespace tarnwick::sm2::p256_pre_table

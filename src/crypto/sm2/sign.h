@@ -1,6 +1,10 @@
 // SM2 signature generation over the recommended curve (GB/T 32918.2 §6.1).
 //
-// Signing is not constant time: the scalar arithmetic branches on values.
+// Signing runs in constant time with respect to the private scalar d and the
+// nonce k: k·G, the arithmetic modulo n and (1 + d)⁻¹ are fixed-width and
+// branch-free. Only public outcomes are branched on: the redraw tests on r
+// and s (which are published or discarded) and the two key tests below
+// (d ≡ 0 and d ≡ −1 modulo n, which every signing attempt would reveal).
 #pragma once
 
 #include "crypto/sm2/sm2.h"

@@ -1,9 +1,12 @@
 #include "crypto/sm2/sm2.h"
 
+#include <openssl/crypto.h>
+
 #include <array>
 #include <new>
 
 #include "crypto/sm2/biguint.h"
+#include "crypto/sm2/ct.h"
 #include "support/os_random.h"
 
 namespace tarnwick::sm2 {
@@ -11,12 +14,17 @@ namespace {
 
 constexpr int kMaxDraws = 128;
 
+Scalar n_minus_1() noexcept {
+  Scalar s = scalar::kN;
+  s.v[0] -= 1;  // the low limb of n is odd: no borrow
+  return s;
+}
+
 }  // namespace
 
-Result<ossl::SecretBnPtr> random_scalar() {
-  const p256_ecc::CurveParams& c = p256_ecc::init_curve_params();
-  ossl::BnPtr n_minus_1 = biguint::copy(*c.n);
-  biguint::check(BN_sub_word(n_minus_1.get(), 1));
+Result<Scalar> random_scalar() {
+  p256_ecc::init_curve_params();
+  const Scalar limit = n_minus_1();
   std::array<std::uint8_t, 32> buf{};
   for (int draw = 0; draw < kMaxDraws; ++draw) {
     const auto filled = os_random::fill(buf);
@@ -24,21 +32,31 @@ Result<ossl::SecretBnPtr> random_scalar() {
       OPENSSL_cleanse(buf.data(), buf.size());
       return fail(filled.error().display());
     }
-    ossl::SecretBnPtr k = biguint::secret_from_bytes(buf);
+    Scalar k = Scalar::from_bytes(buf.data());
     OPENSSL_cleanse(buf.data(), buf.size());
-    // Accept 1 ≤ k ≤ n − 2.
-    if (!BN_is_zero(k.get()) && BN_cmp(k.get(), n_minus_1.get()) < 0) return k;
+    // Accept 1 ≤ k ≤ n − 2; a rejected draw is discarded, so the outcome of
+    // the test tells nothing about the scalar that is kept.
+    if (ct::declassify_mask(~scalar::is_zero(k) & scalar::less(k, limit))) return k;
   }
   return fail("the random source yields no scalar in range");
+}
+
+Sm2PublicKey public_point(const Scalar& d) noexcept {
+  const p256_ecc::JacobianPoint p = p256_ecc::mul_base(d);
+  p256_ecc::JacobianPoint a = p256_ecc::to_affine(p);
+  bool infinity = p256_ecc::is_infinity(p);
+  // The public key is public; its projective form never leaves this function.
+  ct::declassify(&infinity, sizeof infinity);
+  ct::declassify(&a, sizeof a);
+  return infinity ? p256_ecc::kInfinity : a;
 }
 
 Result<Sm2KeyPair> generate_key_pair() {
   auto d = random_scalar();
   if (!d) return std::unexpected(d.error());
-  auto p = p256_ecc::mul_base(**d);
-  if (!p) return fail(std::string(display(p.error())));
-  if (!p256_ecc::is_on_curve(*p)) return fail(std::string(display(Sm2Error::InvalidPublicKey)));
-  return Sm2KeyPair{*p, Sm2PrivateKey{std::move(*d), *p}};
+  const Sm2PublicKey p = public_point(*d);
+  if (!p256_ecc::is_on_curve(p)) return fail(std::string(display(Sm2Error::InvalidPublicKey)));
+  return Sm2KeyPair{p, Sm2PrivateKey{*d, p}};
 }
 
 ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x) {

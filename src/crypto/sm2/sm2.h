@@ -11,6 +11,7 @@
 #pragma once
 
 #include "crypto/sm2/p256_ecc.h"
+#include "crypto/sm2/scalar.h"
 #include "support/error.h"
 #include "support/ossl.h"
 
@@ -18,10 +19,12 @@ namespace tarnwick::sm2 {
 
 using Sm2PublicKey = p256_ecc::JacobianPoint;
 
-// Sm2PrivateKey holds the scalar `d` (wiped on free) and `public_key` = d·G,
-// computed from `d` when the record is built.
+// Sm2PrivateKey holds the scalar `d` (below 2^256, not reduced modulo n;
+// wiped when the record is dropped) and `public_key` = d·G, computed from
+// `d` when the record is built and kept in affine form (z = 1), or as
+// (1, 1, 0) when d ≡ 0 (mod n).
 struct Sm2PrivateKey {
-  ossl::SecretBnPtr d;
+  Scalar d;
   Sm2PublicKey public_key;
 };
 
@@ -31,20 +34,28 @@ struct Sm2KeyPair {
 };
 
 // random_scalar draws 32-byte values from os_random::fill until one, read
-// big-endian, lies in 1..n−2, and returns it. A failure of the random source
+// big-endian, lies in 1..n−2, and returns it. The range test runs in
+// constant time; only its outcome (draw rejected or not) is public. A failure of the random source
 // is returned as an error with its text; a source that yields no value in
 // range in 128 consecutive draws (probability below 2^−4000 for a working
 // source) fails with "the random source yields no scalar in range".
-Result<ossl::SecretBnPtr> random_scalar();
+Result<Scalar> random_scalar();
 
-// generate_key_pair returns {d·G, {d, d·G}} for d = random_scalar().
-// Fails with the random source's text, or "invalid public key" when d·G is
-// not on the curve.
+// public_point returns d·G in affine form (z = 1), or (1, 1, 0) when
+// d ≡ 0 (mod n), computed in constant time; the result is the public key
+// and is treated as public from here on.
+Sm2PublicKey public_point(const Scalar& d) noexcept;
+
+// generate_key_pair returns {d·G, {d, d·G}} for d = random_scalar(), the
+// point in affine form. Fails with the random source's text, or "invalid
+// public key" when d·G is not on the curve.
 Result<Sm2KeyPair> generate_key_pair();
 
-// The operations modulo n accept any non-negative inputs (including ones of
-// n and above) and return a fully reduced value 0 ≤ r < n. Their results are
-// wiped on free since they may hold secrets.
+// The operations modulo n on big integers, for public values of any size
+// (signature values in verification): they accept any non-negative inputs
+// (including ones of n and above) and return a fully reduced value
+// 0 ≤ r < n. Secret scalars never pass through them; signing uses the
+// constant-time arithmetic of scalar.h.
 ossl::SecretBnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b);
 ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x);
 ossl::SecretBnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b);

@@ -26,7 +26,9 @@ std::expected<Bytes, Sm2Error> user_digest(ByteView user_id, const Sm2PublicKey&
 
 // kdf returns `klen` bytes of SM3(z ‖ 1) ‖ SM3(z ‖ 2) ‖ … (GB/T 32918.4
 // §5.4.3), each counter a 32-bit big-endian number; `z` may be empty. A
-// `klen` of 0 returns the 32 bytes of SM3(z ‖ 00000001). Never fails.
+// `klen` of 0 returns the 32 bytes of SM3(z ‖ 00000001). Never fails (but
+// for std::bad_alloc). Its own buffers are wiped; the caller wipes the
+// keystream it gets.
 Bytes kdf(ByteView z, std::size_t klen);
 
 }  // namespace tarnwick::sm2::util

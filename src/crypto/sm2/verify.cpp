@@ -10,6 +10,16 @@
 namespace tarnwick::sm2 {
 
 namespace key {
+namespace {
+
+// scalar_of reads a public value below n as a Scalar.
+Scalar scalar_of(const BIGNUM& x) {
+  std::uint8_t be[32] = {};
+  BN_bn2binpad(&x, be, 32);
+  return Scalar::from_bytes(be);
+}
+
+}  // namespace
 
 std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& public_key, ByteView signature) {
   if (e.size() != 32) return std::unexpected(Sm2Error::InvalidDigestLength);
@@ -25,12 +35,9 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
   // B5: t = (r + s) mod n, not 0.
   const ossl::SecretBnPtr t = add_mod_n(*r, *s);
   if (BN_is_zero(t.get())) return std::unexpected(Sm2Error::InvalidSignatureDigest);
-  // B6: (x1, y1) = s·G + t·P.
-  auto sg = p256_ecc::mul_base(*s);
-  if (!sg) return std::unexpected(sg.error());
-  auto tp = p256_ecc::mul_point(*t, public_key);
-  if (!tp) return std::unexpected(tp.error());
-  const p256_ecc::JacobianPoint sum = p256_ecc::add(*sg, *tp);
+  // B6: (x1, y1) = s·G + t·P, both scalars below n and public, computed
+  // jointly in variable time.
+  const p256_ecc::JacobianPoint sum = p256_ecc::mul_base_point_vartime(scalar_of(*s), scalar_of(*t), public_key);
   // The point at infinity has no x1; accepting it as x1 = 0 would let
   // r = e mod n pass for any key whose discrete log is known to the forger.
   if (p256_ecc::is_infinity(sum)) return std::unexpected(Sm2Error::InvalidSignatureDigest);

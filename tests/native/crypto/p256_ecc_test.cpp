@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "../common/peer.h"
+#include "sm2_scalar_helpers.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
+#include <openssl/err.h>
 #include <openssl/obj_mac.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "crypto/sm2/p256_pre_table.h"
 #include "support/hex.h"
@@ -115,9 +119,106 @@ TEST_F(Sm2Oracle, MulBaseAndMulPointMatchOpenSsl) {
   }
 }
 
-TEST_F(Sm2Oracle, ExactRepresentationsAtTheEdges) {
+// Scalars whose last window addition meets equal or opposite operands
+// (n − 32 … n − 1 in mul_point), low-weight scalars, and edge points: G,
+// −G, 2G, the point with the smallest x, a random point under z ≠ 1 — each
+// through the Scalar entry points, against OpenSSL.
+TEST_F(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
   const JacobianPoint g = init_curve_params().g;
-  EXPECT_EQ(mul_base(*bn_hex("1")).value(), g);
+  JacobianPoint small_x = kInfinity;
+  for (BN_ULONG sx = 1; is_infinity(small_x); ++sx) {
+    ossl::EcPointPtr pt(EC_POINT_new(group_.get()));
+    ossl::BnPtr bx(BN_new());
+    ASSERT_EQ(BN_set_word(bx.get(), sx), 1);
+    if (EC_POINT_set_compressed_coordinates(group_.get(), pt.get(), bx.get(), 1, ctx_.get()) == 1) {
+      small_x = decode_point(hex::decode(encode(pt.get())).value()).value();
+    }
+    ERR_clear_error();
+  }
+  const FieldElement z = fe_hex("1234567890ABCDEF1234567890ABCDEF1234567890ABCDEF1234567890ABCDEF");
+  const std::pair<const char*, JacobianPoint> points[] = {
+      {"G", g},
+      {"minus_G", negate(g)},
+      {"2G", to_affine(double_(g))},
+      {"small_x", small_x},
+      {"random_rescaled", rescale(random_point(), z)},
+  };
+  const ossl::BnPtr n = bn_hex(kNHex);
+  std::vector<std::pair<std::string, ossl::BnPtr>> scalars;
+  for (int off = 1; off <= 40; ++off) {
+    ossl::BnPtr k(BN_dup(n.get()));
+    ASSERT_EQ(BN_sub_word(k.get(), static_cast<BN_ULONG>(off)), 1);
+    scalars.emplace_back("n-" + std::to_string(off), std::move(k));
+  }
+  for (int i = 0; i < 256; i += 5) {
+    for (int delta : {-1, 0, 1}) {
+      ossl::BnPtr k(BN_new());
+      ASSERT_EQ(BN_set_bit(k.get(), i), 1);
+      if (delta > 0) {
+        ASSERT_EQ(BN_add_word(k.get(), 1), 1);
+      } else if (delta < 0) {
+        ASSERT_EQ(BN_sub_word(k.get(), 1), 1);
+      }
+      scalars.emplace_back("2^" + std::to_string(i) + (delta > 0 ? "+1" : delta < 0 ? "-1" : ""), std::move(k));
+    }
+  }
+  for (const auto& [pname, p] : points) {
+    const auto p_ossl = to_ossl(p);
+    for (const auto& [kname, k] : scalars) {
+      SCOPED_TRACE(std::string(pname) + " " + kname);
+      const Scalar ks = sm2_testing::scalar_of(*k);
+      const std::string want = mul(k.get(), p_ossl.get());
+      ASSERT_EQ(ours(mul_point(ks, p)), want);
+      if (p == g) {
+        ASSERT_EQ(ours(mul_base(ks)), want);
+      }
+    }
+  }
+}
+
+// The joint s·G + t·P of verification against OpenSSL's EC_POINT_mul with
+// both scalars: random and edge scalars, and points G, −G and 2G, where the
+// two chains of additions meet equal and opposite operands (s = t, s = −t).
+TEST_F(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
+  const JacobianPoint g = init_curve_params().g;
+  const ossl::BnPtr n = bn_hex(kNHex);
+  std::vector<ossl::BnPtr> ks;
+  for (const auto& [name, h] : edge_scalars()) ks.push_back(bn_hex(h));
+  for (int i = 0; i < 6; ++i) {
+    ossl::BnPtr k(BN_new());
+    ASSERT_EQ(BN_rand_range(k.get(), n.get()), 1);
+    ks.push_back(std::move(k));
+  }
+  const std::pair<const char*, JacobianPoint> points[] = {
+      {"G", g}, {"minus_G", negate(g)}, {"2G", double_(g)}, {"random", random_point()}, {"infinity", kInfinity}};
+  for (const auto& [pname, p] : points) {
+    const bool inf = is_infinity(p);
+    const auto p_ossl = inf ? ossl::EcPointPtr(EC_POINT_new(group_.get())) : to_ossl(p);
+    if (inf) {
+      ASSERT_EQ(EC_POINT_set_to_infinity(group_.get(), p_ossl.get()), 1);
+    }
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+      for (std::size_t j = 0; j < ks.size(); j += 3) {
+        const BIGNUM* sk = ks[i].get();
+        ossl::BnPtr tk(BN_dup(ks[j].get()));
+        // Every third pair uses t = −s mod n, so that s·G + t·G is infinity.
+        if (j % 9 == 0) {
+          ASSERT_EQ(BN_mod_sub(tk.get(), n.get(), sk, n.get(), ctx_.get()), 1);
+        }
+        SCOPED_TRACE(std::string(pname) + " " + std::to_string(i) + " " + std::to_string(j));
+        ossl::EcPointPtr want(EC_POINT_new(group_.get()));
+        ASSERT_EQ(EC_POINT_mul(group_.get(), want.get(), sk, p_ossl.get(), tk.get(), ctx_.get()), 1);
+        const JacobianPoint got = mul_base_point_vartime(sm2_testing::scalar_of(*sk), sm2_testing::scalar_of(*tk), p);
+        ASSERT_EQ(ours(got), encode(want.get()));
+      }
+    }
+  }
+}
+
+TEST_F(Sm2Oracle, RepresentationsAtTheEdges) {
+  const JacobianPoint g = init_curve_params().g;
+  EXPECT_EQ(to_affine(mul_base(*bn_hex("1")).value()), g);
+  EXPECT_EQ(to_affine(mul_point(*bn_hex("1"), g).value()), g);
   EXPECT_EQ(mul_base(*bn_hex("0")).value(), kInfinity);
   EXPECT_EQ(mul_point(*bn_hex("0"), random_point()).value(), kInfinity);
   EXPECT_TRUE(is_infinity(mul_base(*bn_hex(kNHex)).value()));
@@ -139,83 +240,62 @@ TEST_F(Sm2Oracle, OversizedOrNegativeScalarsAreErrors) {
   }
 }
 
-TEST(Sm2Recode, DigitsOfTheEdgeScalars) {
-  struct Case {
-    const char* name;
-    const char* k_hex;
-    std::map<int, int> digits;
-  };
-  const Case cases[] = {
-      {"one", "0000000000000000000000000000000000000000000000000000000000000001", {{0, 1}}},
-      {"two", "0000000000000000000000000000000000000000000000000000000000000002", {{1, 1}}},
-      {"thirty_one", "000000000000000000000000000000000000000000000000000000000000001F", {{0, -1}, {5, 1}}},
-      {"2^256-1", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", {{0, -1}, {256, 1}}},
-      {"2^252-1", "0FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", {{0, -1}, {252, 1}}},
-      {"31*2^251", "F800000000000000000000000000000000000000000000000000000000000000", {{251, -1}, {256, 1}}},
-      {"zero", "0000000000000000000000000000000000000000000000000000000000000000", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Digits d = recode(fe_hex(c.k_hex));
-    std::map<int, int> got;
-    for (int t = 0; t < 257; ++t) {
-      if (d[t] != 0) got[t] = d[t];
-    }
-    EXPECT_EQ(got, c.digits);
-  }
-  EXPECT_EQ(recode(fe_hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D5411D"))[0], -3);
+// booth_expected computes digit i of the Booth recoding of `k` from its
+// definition: b(wi − 1) + Σ_{j<w−1} b(wi + j)·2^j − b(wi + w − 1)·2^(w−1).
+int booth_expected(const BIGNUM& k, int i, int w) {
+  auto bit = [&](int pos) { return pos < 0 ? 0 : BN_is_bit_set(&k, pos); };
+  int d = bit(w * i - 1);
+  for (int j = 0; j < w - 1; ++j) d += bit(w * i + j) << j;
+  return d - (bit(w * i + w - 1) << (w - 1));
 }
 
-TEST(Sm2Recode, RandomScalarsRecodeToThemselves) {
-  ossl::BnCtxPtr ctx(BN_CTX_new());
+TEST(Sm2Booth, DigitsMatchTheDefinitionAndSumToTheScalar) {
+  std::vector<ossl::BnPtr> ks;
+  for (const auto& [name, h] : edge_scalars()) ks.push_back(bn_hex(h));
   for (int i = 0; i < 200; ++i) {
     ossl::BnPtr k(BN_new());
     ASSERT_EQ(BN_rand(k.get(), 256, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY), 1);
-    std::uint8_t buf[32];
-    ASSERT_EQ(BN_bn2binpad(k.get(), buf, 32), 32);
-    const Digits d = recode(p256_field::from_bytes(buf));
-    ossl::BnPtr sum(BN_new()), term(BN_new());
-    BN_zero(sum.get());
-    int last = -100;
-    for (int t = 0; t < 257; ++t) {
-      if (d[t] == 0) continue;
-      EXPECT_EQ(d[t] % 2 != 0, true) << t;
-      EXPECT_LE(std::abs(d[t]), 15);
-      if (t < 256) {
-        EXPECT_GE(t - last, 5) << t;
-      }
-      last = t;
-      ASSERT_EQ(BN_set_word(term.get(), static_cast<BN_ULONG>(std::abs(d[t]))), 1);
-      ASSERT_EQ(BN_lshift(term.get(), term.get(), t), 1);
-      if (d[t] < 0) BN_set_negative(term.get(), 1);
-      ASSERT_EQ(BN_add(sum.get(), sum.get(), term.get()), 1);
-    }
-    EXPECT_EQ(BN_cmp(sum.get(), k.get()), 0) << i;
+    ks.push_back(std::move(k));
   }
+  for (int w : {5, 7}) {
+    const int windows = (257 + w - 1) / w;
+    for (const ossl::BnPtr& k : ks) {
+      const Scalar ks_ = sm2_testing::scalar_of(*k);
+      SCOPED_TRACE(std::to_string(w) + ": " + sm2_testing::hex_of(ks_));
+      ossl::BnPtr sum(BN_new()), term(BN_new());
+      BN_zero(sum.get());
+      for (int i = 0; i < windows; ++i) {
+        const int d = booth_digit(ks_, i, w);
+        ASSERT_EQ(d, booth_expected(*k, i, w)) << "window " << i;
+        ASSERT_LE(std::abs(d), 1 << (w - 1));
+        ASSERT_EQ(BN_set_word(term.get(), static_cast<BN_ULONG>(std::abs(d))), 1);
+        ASSERT_EQ(BN_lshift(term.get(), term.get(), w * i), 1);
+        if (d < 0) BN_set_negative(term.get(), 1);
+        ASSERT_EQ(BN_add(sum.get(), sum.get(), term.get()), 1);
+      }
+      EXPECT_EQ(BN_cmp(sum.get(), k.get()), 0);
+    }
+  }
+  // Two worked cases: 31 = −1 + 1·32 and 16 = −16 + 1·32 with 5-bit windows.
+  EXPECT_EQ(booth_digit(Scalar::from_word(31), 0, 5), -1);
+  EXPECT_EQ(booth_digit(Scalar::from_word(31), 1, 5), 1);
+  EXPECT_EQ(booth_digit(Scalar::from_word(16), 0, 5), -16);
+  EXPECT_EQ(booth_digit(Scalar::from_word(16), 1, 5), 1);
 }
 
-TEST_F(Sm2Oracle, CombTablesFollowTheirRule) {
-  const auto& low = p256_pre_table::init_low_table();
-  const auto& high = p256_pre_table::init_high_table();
-  ASSERT_EQ(low.size(), 256u);
-  ASSERT_EQ(high.size(), 256u);
-  EXPECT_EQ(low[0], kInfinity);
-  EXPECT_EQ(high[0], kInfinity);
-  EXPECT_EQ(low[1], init_curve_params().g);
-  for (unsigned i = 1; i < 256; ++i) {
-    ossl::BnPtr k(BN_new());
-    BN_zero(k.get());
-    for (int j = 0; j < 8; ++j) {
-      if ((i >> j) & 1) {
-        ASSERT_EQ(BN_set_bit(k.get(), 32 * j), 1);
-      }
+TEST_F(Sm2Oracle, BaseTableFollowsItsRule) {
+  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
+  ossl::BnPtr k(BN_new());
+  for (int j = 0; j < p256_pre_table::kWindows; ++j) {
+    for (int i = 0; i < p256_pre_table::kEntries; ++i) {
+      SCOPED_TRACE(std::to_string(j) + "/" + std::to_string(i));
+      // entry [j][i] = (i + 1)·2^(7j)·G
+      ASSERT_EQ(BN_set_word(k.get(), static_cast<BN_ULONG>(i + 1)), 1);
+      ASSERT_EQ(BN_lshift(k.get(), k.get(), 7 * j), 1);
+      const point::Affine& e = table[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)];
+      const JacobianPoint ours{p256_field::from_montgomery(e.x), p256_field::from_montgomery(e.y), p256_field::kOne};
+      ASSERT_EQ(hex::encode(encode_uncompressed(ours)), mul(k.get()));
     }
-    SCOPED_TRACE(i);
-    EXPECT_TRUE(is_on_curve(low[i]));
-    EXPECT_TRUE(is_on_curve(high[i]));
-    EXPECT_EQ(ours(low[i]), mul(k.get()));
-    ASSERT_EQ(BN_lshift(k.get(), k.get(), 16), 1);
-    EXPECT_EQ(ours(high[i]), mul(k.get()));
   }
 }
 

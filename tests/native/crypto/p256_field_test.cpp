@@ -7,6 +7,7 @@
 #include <openssl/rand.h>
 
 #include <string>
+#include <vector>
 
 #include "support/hex.h"
 #include "support/ossl.h"
@@ -113,6 +114,56 @@ TEST_F(FieldOracle, InvertMatchesBignum) {
   }
   EXPECT_EQ(invert(kOne), kOne);
   EXPECT_EQ(invert(kZero), kZero);
+}
+
+// The Montgomery form inside (fp.h): every operation on a·R mod p, checked
+// against BIGNUM through the plain values, on random and edge operands.
+TEST_F(FieldOracle, MontgomeryOperationsMatchBignum) {
+  std::vector<FieldElement> values = {kZero, kOne, fe_hex("2"), sub(kP, kOne), sub(kP, fe_hex("2")),
+                                      fe_hex("FFFFFFFF"), fe_hex("100000000"), fe_hex("FFFFFFFFFFFFFFFF")};
+  for (int i = 0; i < 60; ++i) values.push_back(random(true));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::size_t j = i; j < values.size(); j += 5) {
+      const FieldElement a = values[i], b = values[j];
+      const fp::Fe am = to_montgomery(a), bm = to_montgomery(b);
+      ossl::BnPtr e(BN_new());
+      fp::Fe r;
+      fp::mul(r, am, bm);
+      ASSERT_EQ(BN_mod_mul(e.get(), to_bn(a).get(), to_bn(b).get(), p_.get(), ctx_.get()), 1);
+      EXPECT_EQ(from_montgomery(r), from_bn(e.get())) << i << " " << j;
+      fp::add(r, am, bm);
+      ASSERT_EQ(BN_mod_add(e.get(), to_bn(a).get(), to_bn(b).get(), p_.get(), ctx_.get()), 1);
+      EXPECT_EQ(from_montgomery(r), from_bn(e.get())) << i << " " << j;
+      fp::sub(r, am, bm);
+      ASSERT_EQ(BN_mod_sub(e.get(), to_bn(a).get(), to_bn(b).get(), p_.get(), ctx_.get()), 1);
+      EXPECT_EQ(from_montgomery(r), from_bn(e.get())) << i << " " << j;
+      EXPECT_EQ(fp::equal(am, bm) != 0, a == b);
+    }
+    const fp::Fe am = to_montgomery(values[i]);
+    fp::Fe r;
+    ossl::BnPtr e(BN_new());
+    fp::sqr(r, am);
+    ASSERT_EQ(BN_mod_sqr(e.get(), to_bn(values[i]).get(), p_.get(), ctx_.get()), 1);
+    EXPECT_EQ(from_montgomery(r), from_bn(e.get())) << i;
+    fp::neg(r, am);
+    ASSERT_EQ(BN_mod_sub(e.get(), p_.get(), to_bn(values[i]).get(), p_.get(), ctx_.get()), 1);
+    EXPECT_EQ(from_montgomery(r), from_bn(e.get())) << i;
+    fp::invert(r, am);
+    if (is_zero(values[i])) {
+      EXPECT_EQ(from_montgomery(r), kZero);
+    } else {
+      ossl::BnPtr inv(BN_mod_inverse(nullptr, to_bn(values[i]).get(), p_.get(), ctx_.get()));
+      EXPECT_EQ(from_montgomery(r), from_bn(inv.get())) << i;
+    }
+    EXPECT_EQ(fp::is_zero(am) != 0, is_zero(values[i]));
+  }
+  // Unreduced values enter reduced: to_montgomery(p + x) is x·R.
+  FieldElement all_ones;
+  all_ones.w.fill(0xFFFFFFFF);
+  ossl::BnPtr e(BN_new());
+  ASSERT_EQ(BN_nnmod(e.get(), to_bn(all_ones).get(), p_.get(), ctx_.get()), 1);
+  EXPECT_EQ(from_montgomery(to_montgomery(all_ones)), from_bn(e.get()));
+  EXPECT_EQ(from_montgomery(to_montgomery(kP)), kZero);
 }
 
 TEST(Field, EdgeRows) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../common/peer.h"
+#include "sm2_scalar_helpers.h"
 #include "../common/scripted_random.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
@@ -50,12 +51,7 @@ Sm2PublicKey public_key() {
   return {p256_field::from_bytes(x.data()), p256_field::from_bytes(y.data()), p256_field::kOne};
 }
 
-Sm2PrivateKey private_key(const char* d_hex = kD) {
-  ossl::SecretBnPtr d = biguint::secret_copy(*biguint::from_hex(d_hex));
-  auto p = p256_ecc::mul_base(*d);
-  EXPECT_TRUE(p.has_value());
-  return Sm2PrivateKey{std::move(d), *p};
-}
+Sm2PrivateKey private_key(const char* d_hex = kD) { return sm2_testing::private_key_hex(d_hex); }
 
 // OpenSSL's view of the curve, as an independent oracle for points.
 struct Curve {
@@ -259,7 +255,7 @@ TEST_F(Sm2Decrypt, EmptyC2) {
   // C3 = SM3(x2 ‖ y2) with (x2, y2) = d·C1 by OpenSSL gives an empty message.
   const Curve curve;
   const auto c1 = curve.point(cat({x, y}));
-  const Bytes shared = curve.mul_xy(*priv.d, c1.get());
+  const Bytes shared = curve.mul_xy(*sm2_testing::bn_of(priv.d), c1.get());
   const Bytes good_c3 = openssl_sm3(shared);
   auto m = decrypt(priv, x, y, good_c3, {});
   ASSERT_TRUE(m.has_value()) << m.error().display();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../common/peer.h"
+#include "sm2_scalar_helpers.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,11 +56,7 @@ class OpensslFiles : public ::testing::Test {
   std::string dir_;
 };
 
-Sm2PrivateKey key_from_hex(const std::string& d_hex) {
-  ossl::SecretBnPtr d = biguint::secret_from_bytes(unhex(d_hex));
-  const auto p = p256_ecc::mul_base(*d).value();
-  return Sm2PrivateKey{std::move(d), p};
-}
+Sm2PrivateKey key_from_hex(const std::string& d_hex) { return sm2_testing::private_key_hex(d_hex); }
 
 TEST_F(OpensslFiles, OurDocumentsHaveTheLayoutAndOpensslReadsThem) {
   struct Case {
@@ -92,7 +89,7 @@ TEST_F(OpensslFiles, OurDocumentsHaveTheLayoutAndOpensslReadsThem) {
 
     // And we read both back.
     const Sm2PrivateKey back = private_key_from_pkcs8(pkcs8).value();
-    EXPECT_EQ(BN_cmp(back.d.get(), key.d.get()), 0);
+    EXPECT_EQ(sm2_testing::hex_of(back.d), sm2_testing::hex_of(key.d));
     EXPECT_EQ(p256_ecc::to_affine(back.public_key), p256_ecc::to_affine(key.public_key));
     EXPECT_EQ(public_key_from_spki(spki).value(), p256_ecc::to_affine(key.public_key));
   }
@@ -117,7 +114,7 @@ TEST_F(OpensslFiles, WeReadOpensslKeys) {
     ASSERT_TRUE(from_pkcs8.has_value()) << from_pkcs8.error().display();
     auto from_sec1 = private_key_from_sec1_der(read(path("k.sec1")));
     ASSERT_TRUE(from_sec1.has_value()) << from_sec1.error().display();
-    EXPECT_EQ(BN_cmp(from_pkcs8->d.get(), from_sec1->d.get()), 0);
+    EXPECT_EQ(sm2_testing::hex_of(from_pkcs8->d), sm2_testing::hex_of(from_sec1->d));
     EXPECT_EQ(public_key_to_spki(from_pkcs8->public_key).value(), pub);
     EXPECT_EQ(public_key_to_spki(from_sec1->public_key).value(), pub);
     auto spki = public_key_from_spki(pub);
@@ -248,9 +245,10 @@ TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
     ASSERT_TRUE(from_p8.has_value()) << from_p8.error().display();
     ASSERT_TRUE(from_sec1.has_value()) << from_sec1.error().display();
     const ossl::BnPtr want = biguint::from_bytes(unhex(c.want_d_hex));
-    EXPECT_EQ(BN_cmp(from_p8->d.get(), want.get()), 0);
-    EXPECT_EQ(BN_cmp(from_sec1->d.get(), want.get()), 0);
-    EXPECT_EQ(from_p8->public_key, p256_ecc::mul_base(*want).value());
+    EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_p8->d).get(), want.get()), 0);
+    EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_sec1->d).get(), want.get()), 0);
+    EXPECT_EQ(p256_ecc::encode_uncompressed(from_p8->public_key),
+              p256_ecc::encode_uncompressed(p256_ecc::mul_base(*want).value()));
   }
   EXPECT_TRUE(p256_ecc::is_infinity(private_key_from_sec1_der(sec1(std::string(64, '0'), "", "")).value().public_key));
 
@@ -273,6 +271,51 @@ TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
   }
   const Bytes not_der = unhex("0102");
   EXPECT_EQ(private_key_from_pkcs8(not_der).error().display().rfind("PKCS#8 ASN.1 error: ", 0), 0u);
+}
+
+// Curve parameters that are an OBJECT IDENTIFIER but a malformed one (no
+// content octets; a subidentifier with a leading 80 octet; one cut off
+// inside a subidentifier) get the DER text behind each reader's prefix, not
+// the "unknown/unsupported algorithm OID" of a well-formed other curve. An
+// unknown algorithm is still reported first.
+TEST(Sm2KeyEncoding, MalformedCurveParametersGetTheDerText) {
+  const std::string d = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
+  struct Case {
+    const char* name;
+    std::string oid_content_hex;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"non_minimal_subidentifier", "2a80811ccf5501822d"},
+      {"cut_inside_subidentifier", "2a811ccf550182"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t len = c.oid_content_hex.size() / 2;
+    const std::string params = "06" + hex::encode(Bytes{static_cast<std::uint8_t>(len)}) + c.oid_content_hex;
+    const std::string alg = "30" + hex::encode(Bytes{static_cast<std::uint8_t>(9 + 2 + len)}) + "06072a8648ce3d0201" + params;
+    // The parameters start at byte 13 of the SubjectPublicKeyInfo (30 xx,
+    // 30 xx, the 9-byte algorithm) and at byte 16 of the PKCS#8 document
+    // (30 xx, 02 01 00, 30 xx, the algorithm).
+    EXPECT_EQ(public_key_from_spki(spki(alg, "00" + kGHex)).error().display(), "ASN.1 error: malformed OID at DER byte 13");
+    EXPECT_EQ(private_key_from_pkcs8(pkcs8(alg, sec1(d, "", ""))).error().display(),
+              "PKCS#8 ASN.1 error: malformed OID at DER byte 16");
+    // Inside the ECPrivateKey, [0] starts at byte 39 (30 xx, 02 01 01, the
+    // 34-byte privateKey) and its OBJECT IDENTIFIER at byte 41.
+    const Bytes bad_sec1 = sec1(d, c.oid_content_hex.empty() ? "" : c.oid_content_hex, "");
+    if (!c.oid_content_hex.empty()) {
+      EXPECT_EQ(private_key_from_sec1_der(bad_sec1).error().display(), "malformed OID at DER byte 41");
+      EXPECT_EQ(private_key_from_pkcs8(pkcs8(kAlgHex, bad_sec1)).error().display(),
+                "PKCS#8 ASN.1 error: malformed OID at DER byte 41");
+    }
+    // Another algorithm with the same parameters: the algorithm is reported.
+    const std::string rsa_alg =
+        "30" + hex::encode(Bytes{static_cast<std::uint8_t>(11 + 2 + len)}) + "06092a864886f70d010101" + params;
+    EXPECT_EQ(public_key_from_spki(spki(rsa_alg, "00" + kGHex)).error().display(),
+              "unknown/unsupported algorithm OID: 1.2.840.10045.2.1");
+    EXPECT_EQ(private_key_from_pkcs8(pkcs8(rsa_alg, sec1(d, "", ""))).error().display(),
+              "public key error: unknown/unsupported algorithm OID: 1.2.840.10045.2.1");
+  }
 }
 
 }  // namespace

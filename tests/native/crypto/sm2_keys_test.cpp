@@ -5,6 +5,7 @@
 #include "../common/peer.h"
 
 #include "../common/scripted_random.h"
+#include "sm2_scalar_helpers.h"
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/obj_mac.h>
@@ -64,7 +65,7 @@ TEST(Sm2RandomScalar, RejectsOutOfRangeDrawsAndAcceptsTheBounds) {
     SourceGuard guard(&ScriptedDraws::read, &s);
     auto k = random_scalar();
     ASSERT_TRUE(k.has_value()) << k.error().display();
-    EXPECT_EQ(BN_cmp(k->get(), bn_hex(c.want_hex).get()), 0);
+    EXPECT_EQ(sm2_testing::hex_of(*k), c.want_hex);
     EXPECT_EQ(s.next, c.draws_used);
   }
 }
@@ -98,14 +99,15 @@ TEST(Sm2KeyPair, GeneratedPairMatchesOpenSsl) {
   for (int i = 0; i < 4; ++i) {
     auto pair = generate_key_pair();
     ASSERT_TRUE(pair.has_value());
-    const BIGNUM* d = pair->private_key.d.get();
-    EXPECT_FALSE(BN_is_zero(d));
-    EXPECT_LT(BN_cmp(d, n_minus_1.get()), 0);
+    const ossl::BnPtr d = sm2_testing::bn_of(pair->private_key.d);
+    EXPECT_FALSE(BN_is_zero(d.get()));
+    EXPECT_LT(BN_cmp(d.get(), n_minus_1.get()), 0);
     EXPECT_EQ(pair->public_key, pair->private_key.public_key);
+    EXPECT_EQ(pair->public_key.z, p256_field::kOne);
     EXPECT_TRUE(p256_ecc::is_on_curve(pair->public_key));
 
     ossl::EcPointPtr q(EC_POINT_new(group.get()));
-    ASSERT_EQ(EC_POINT_mul(group.get(), q.get(), d, nullptr, nullptr, ctx.get()), 1);
+    ASSERT_EQ(EC_POINT_mul(group.get(), q.get(), d.get(), nullptr, nullptr, ctx.get()), 1);
     Bytes want(65);
     ASSERT_EQ(EC_POINT_point2oct(group.get(), q.get(), POINT_CONVERSION_UNCOMPRESSED, want.data(), 65, ctx.get()),
               65u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../common/scripted_random.h"
+#include "sm2_scalar_helpers.h"
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -161,12 +162,7 @@ ossl::BnPtr x1_of(const std::string& k_hex) {
 
 // ------------------------------------------------------------ our keys
 
-Sm2PrivateKey our_private(const std::string& d_hex) {
-  ossl::SecretBnPtr d(BN_dup(bn(d_hex).get()));
-  auto q = p256_ecc::mul_base(*d);
-  EXPECT_TRUE(q.has_value());
-  return Sm2PrivateKey{std::move(d), q.value_or(p256_ecc::kInfinity)};
-}
+Sm2PrivateKey our_private(const std::string& d_hex) { return sm2_testing::private_key_hex(d_hex); }
 
 Sm2PublicKey our_public(const Bytes& point) {
   auto q = p256_ecc::decode_point(point);

@@ -94,6 +94,21 @@ TEST(Sm2Kdf, AgreesWithOpenSslAcrossBlockBoundaries) {
   }
 }
 
+// The secret's length decides where the counter and the padding fall in
+// the last SM3 blocks: before, across and after the 56-byte mark and the
+// 64-byte block boundary.
+TEST(Sm2Kdf, AgreesWithOpenSslForSecretsOfEveryTailLength) {
+  for (std::size_t zlen : {1u, 51u, 52u, 53u, 55u, 56u, 59u, 60u, 61u, 63u, 64u, 65u, 100u, 119u, 120u, 127u,
+                           128u, 129u, 200u}) {
+    SCOPED_TRACE(zlen);
+    const Bytes z = tarnwick::testing::pattern(zlen, static_cast<unsigned>(zlen));
+    for (std::size_t klen : {1u, 32u, 33u, 97u}) {
+      SCOPED_TRACE(klen);
+      EXPECT_EQ(hex::encode(kdf(z, klen)), hex::encode(openssl_x963_sm3(z, klen)));
+    }
+  }
+}
+
 TEST(Sm2Kdf, ZeroLengthGivesTheFirstWholeBlock) {
   const Bytes z = unhex("00112233");
   Bytes first = z;

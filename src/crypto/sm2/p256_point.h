@@ -1,0 +1,222 @@
+// Point arithmetic on the SM2 curve y² = x³ − 3x + b in Montgomery
+// coordinates, for the scalar multiplications. The boundary type
+// JacobianPoint (plain coordinates) is converted to and from these.
+//
+// Every function here runs in constant time, except the two *_vartime
+// additions for public operands. The point at infinity is any
+// Jacobian point with z = 0; an affine point has no such form, so the
+// additions that take an affine operand take a mask saying whether it stands
+// for the point at infinity.
+#pragma once
+
+#include "crypto/sm2/fp.h"
+
+namespace tarnwick::sm2::point {
+
+using fp::Fe;
+using u64 = std::uint64_t;
+
+// Jacobian (x, y, z) is the affine point (x/z², y/z³); z = 0 is infinity.
+struct Jacobian {
+  Fe x, y, z;
+};
+
+struct Affine {
+  Fe x, y;
+};
+
+inline void cmov(Jacobian& r, const Jacobian& a, u64 mask) noexcept {
+  fp::cmov(r.x, a.x, mask);
+  fp::cmov(r.y, a.y, mask);
+  fp::cmov(r.z, a.z, mask);
+}
+
+inline u64 is_infinity(const Jacobian& p) noexcept { return fp::is_zero(p.z); }
+
+// dbl sets `r` = 2·`p` with the formula for a = −3 (3M + 5S): δ = z²,
+// γ = y², β = x·γ, M = 3(x − δ)(x + δ) = 3x² + a·z⁴, x3 = M² − 8β,
+// z3 = (y + z)² − γ − δ = 2y·z, y3 = M(4β − x3) − 8γ². It gives the same
+// coordinates as the general formula, and z3 = 0 for a point at infinity.
+// `r` may alias `p`.
+inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
+  Fe delta, gamma, beta, alpha, t, u;
+  fp::sqr(delta, p.z);
+  fp::sqr(gamma, p.y);
+  fp::mul(beta, p.x, gamma);
+  fp::sub(t, p.x, delta);
+  fp::add(u, p.x, delta);
+  fp::mul(alpha, t, u);
+  fp::add(t, alpha, alpha);
+  fp::add(alpha, t, alpha);
+  fp::add(t, p.y, p.z);
+  fp::sqr(t, t);
+  fp::sub(t, t, gamma);
+  fp::sub(r.z, t, delta);
+  fp::add(beta, beta, beta);
+  fp::add(beta, beta, beta);  // 4β
+  fp::sqr(t, alpha);
+  fp::add(u, beta, beta);
+  fp::sub(r.x, t, u);
+  fp::sub(u, beta, r.x);
+  fp::mul(t, alpha, u);
+  fp::sqr(u, gamma);
+  fp::add(u, u, u);
+  fp::add(u, u, u);
+  fp::add(u, u, u);  // 8γ²
+  fp::sub(r.y, t, u);
+}
+
+// sum_core sets `out` to the general sum p + q (12M + 4S):
+//   U1 = x1·z2², U2 = x2·z1², S1 = y1·z2³, S2 = y2·z1³, H = U2 − U1,
+//   R = S2 − S1, x3 = R² − H³ − 2·U1·H², y3 = R(U1·H² − x3) − S1·H³,
+//   z3 = z1·z2·H,
+// and leaves H and R for the special cases, which it does not handle: H = 0
+// with R = 0 (equal points), and either operand at infinity.
+inline void sum_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Jacobian& q) noexcept {
+  Fe z1z1, z2z2, u1, u2, s1, s2, hh, hhh, v, t;
+  fp::sqr(z1z1, p.z);
+  fp::sqr(z2z2, q.z);
+  fp::mul(u1, p.x, z2z2);
+  fp::mul(u2, q.x, z1z1);
+  fp::mul(t, p.y, q.z);
+  fp::mul(s1, t, z2z2);
+  fp::mul(t, q.y, p.z);
+  fp::mul(s2, t, z1z1);
+  fp::sub(h, u2, u1);
+  fp::sub(rr, s2, s1);
+  fp::sqr(hh, h);
+  fp::mul(hhh, h, hh);
+  fp::mul(v, u1, hh);
+  fp::sqr(t, rr);
+  fp::sub(t, t, hhh);
+  fp::sub(t, t, v);
+  fp::sub(out.x, t, v);
+  fp::sub(t, v, out.x);
+  fp::mul(t, rr, t);
+  fp::mul(v, s1, hhh);
+  fp::sub(out.y, t, v);
+  fp::mul(t, p.z, q.z);
+  fp::mul(out.z, t, h);
+}
+
+// sum_affine_core is sum_core for q = (x, y, 1) (8M + 3S).
+inline void sum_affine_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Affine& q) noexcept {
+  Fe z1z1, u2, s2, hh, hhh, v, t;
+  fp::sqr(z1z1, p.z);
+  fp::mul(u2, q.x, z1z1);
+  fp::mul(t, q.y, p.z);
+  fp::mul(s2, t, z1z1);
+  fp::sub(h, u2, p.x);
+  fp::sub(rr, s2, p.y);
+  fp::sqr(hh, h);
+  fp::mul(hhh, h, hh);
+  fp::mul(v, p.x, hh);
+  fp::sqr(t, rr);
+  fp::sub(t, t, hhh);
+  fp::sub(t, t, v);
+  fp::sub(out.x, t, v);
+  fp::sub(t, v, out.x);
+  fp::mul(t, rr, t);
+  fp::mul(v, p.y, hhh);
+  fp::sub(out.y, t, v);
+  fp::mul(out.z, p.z, h);
+}
+
+// add sets `r` = `p` + `q` in constant time. Either operand at infinity
+// gives the other one, by masks. With `complete`, equal operands (H = R = 0,
+// neither at infinity) give 2·p, by a doubling computed every time and
+// selected by a mask; without it the caller guarantees that p ≠ q whenever
+// both are finite. (Opposite operands give z3 = 0 by the formula.) `r` may
+// alias either operand.
+inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete) noexcept {
+  Jacobian out;
+  Fe h, rr;
+  sum_core(out, h, rr, p, q);
+  const u64 p_inf = is_infinity(p);
+  const u64 q_inf = is_infinity(q);
+  if (complete) {
+    Jacobian d;
+    dbl(d, p);
+    cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
+  }
+  cmov(out, q, p_inf);
+  cmov(out, p, q_inf);
+  r = out;
+}
+
+// add_affine sets `r` = `p` + (`q`.x, `q`.y, 1) in constant time, where
+// `q_inf` (a mask) says that q stands for the point at infinity. Infinity
+// and, with `complete`, equal operands are handled as in `add`. `r` may
+// alias `p`.
+inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_inf, bool complete) noexcept {
+  Jacobian out;
+  Fe h, rr;
+  sum_affine_core(out, h, rr, p, q);
+  const u64 p_inf = is_infinity(p);
+  if (complete) {
+    Jacobian d;
+    dbl(d, p);
+    cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
+  }
+  const Jacobian qj{q.x, q.y, fp::kOne};
+  cmov(out, qj, p_inf);
+  cmov(out, p, q_inf);
+  r = out;
+}
+
+// add_vartime and add_affine_vartime are the sums for public operands: they
+// branch on infinity and on equal or opposite operands instead of masking.
+// `r` may alias `p`.
+inline void add_vartime(Jacobian& r, const Jacobian& p, const Jacobian& q) noexcept {
+  if (is_infinity(p)) {
+    r = q;
+    return;
+  }
+  if (is_infinity(q)) {
+    r = p;
+    return;
+  }
+  Jacobian out;
+  Fe h, rr;
+  sum_core(out, h, rr, p, q);
+  if (fp::is_zero(h) && fp::is_zero(rr)) {
+    dbl(r, p);
+    return;
+  }
+  r = out;
+}
+
+inline void add_affine_vartime(Jacobian& r, const Jacobian& p, const Affine& q) noexcept {
+  if (is_infinity(p)) {
+    r = Jacobian{q.x, q.y, fp::kOne};
+    return;
+  }
+  Jacobian out;
+  Fe h, rr;
+  sum_affine_core(out, h, rr, p, q);
+  if (fp::is_zero(h) && fp::is_zero(rr)) {
+    dbl(r, p);
+    return;
+  }
+  r = out;
+}
+
+// on_curve returns all ones when y² = x³ − 3x·z⁴ + b·z⁶, for `b` in
+// Montgomery form; a point at infinity counts as on the curve.
+inline u64 on_curve(const Jacobian& p, const Fe& b) noexcept {
+  Fe yy, xx, zz, z4, z6, rhs, t;
+  fp::sqr(yy, p.y);
+  fp::sqr(xx, p.x);
+  fp::sqr(zz, p.z);
+  fp::sqr(z4, zz);
+  fp::mul(z6, z4, zz);
+  fp::add(t, z4, z4);
+  fp::add(t, t, z4);  // 3z⁴
+  fp::sub(t, xx, t);  // x² − 3z⁴
+  fp::mul(rhs, t, p.x);
+  fp::mul(t, b, z6);
+  fp::add(rhs, rhs, t);
+  return fp::equal(yy, rhs) | is_infinity(p);
+}
+
+}  // namespace tarnwick::sm2::point

@@ -6,18 +6,48 @@
 namespace tarnwick::base64 {
 namespace {
 
-constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// Base64 carries key documents, so the mapping between symbols and their
+// 6-bit values is computed with masks in both directions, not looked up in a
+// table: no memory address depends on a key's bytes. Only whether a symbol is
+// valid decides a branch (on a refused text).
 constexpr std::uint8_t kInvalid = 0xFF;
 constexpr std::uint8_t kPad = '=';
 
-constexpr std::array<std::uint8_t, 256> make_table() {
-  std::array<std::uint8_t, 256> t{};
-  for (auto& v : t) v = kInvalid;
-  for (int i = 0; i < 64; ++i) t[static_cast<std::uint8_t>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
-  return t;
+// in_range is all ones when lo <= x <= hi, else 0, for x, lo, hi in 0..255.
+constexpr std::uint32_t in_range(std::uint32_t x, std::uint32_t lo, std::uint32_t hi) noexcept {
+  return ~static_cast<std::uint32_t>((static_cast<std::int32_t>(x - lo) | static_cast<std::int32_t>(hi - x)) >> 31);
 }
-constexpr std::array<std::uint8_t, 256> kTable = make_table();
+
+// symbol_of returns the symbol for a 6-bit value `v`.
+constexpr char symbol_of(std::uint32_t v) noexcept {
+  std::uint32_t c = v + 'A';
+  c += in_range(v, 26, 63) & ('a' - 'A' - 26);
+  c -= in_range(v, 52, 63) & ('a' - '0' + 26);
+  c -= in_range(v, 62, 62) & ('0' + 10 - '+');
+  c -= in_range(v, 63, 63) & ('0' + 11 - '/');
+  return static_cast<char>(c);
+}
+
+// value_of returns the 6-bit value of symbol `b`, or kInvalid.
+constexpr std::uint8_t value_of(std::uint8_t b) noexcept {
+  const std::uint32_t x = b;
+  const std::uint32_t upper = in_range(x, 'A', 'Z'), lower = in_range(x, 'a', 'z'), digit = in_range(x, '0', '9');
+  const std::uint32_t plus = in_range(x, '+', '+'), slash = in_range(x, '/', '/');
+  const std::uint32_t v = (upper & (x - 'A')) | (lower & (x - 'a' + 26)) | (digit & (x - '0' + 52)) | (plus & 62) |
+                          (slash & 63) | (~(upper | lower | digit | plus | slash) & kInvalid);
+  return static_cast<std::uint8_t>(v);
+}
+
+constexpr bool alphabet_holds() {
+  constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::uint32_t v = 0; v < 64; ++v) {
+    if (symbol_of(v) != kAlphabet[v] || value_of(static_cast<std::uint8_t>(kAlphabet[v])) != v) return false;
+  }
+  int valid = 0;
+  for (int b = 0; b < 256; ++b) valid += value_of(static_cast<std::uint8_t>(b)) != kInvalid;
+  return valid == 64;
+}
+static_assert(alphabet_holds());
 
 std::unexpected<Error> invalid_symbol(std::uint8_t byte, std::size_t offset) {
   return fail("Invalid symbol " + std::to_string(byte) + ", offset " + std::to_string(offset) + ".");
@@ -31,18 +61,18 @@ std::string encode(ByteView data) {
   std::size_t i = 0;
   for (; i + 3 <= data.size(); i += 3) {
     const std::uint32_t v = std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8 | data[i + 2];
-    out.push_back(kAlphabet[v >> 18]);
-    out.push_back(kAlphabet[v >> 12 & 63]);
-    out.push_back(kAlphabet[v >> 6 & 63]);
-    out.push_back(kAlphabet[v & 63]);
+    out.push_back(symbol_of(v >> 18));
+    out.push_back(symbol_of(v >> 12 & 63));
+    out.push_back(symbol_of(v >> 6 & 63));
+    out.push_back(symbol_of(v & 63));
   }
   const std::size_t rest = data.size() - i;
   if (rest > 0) {
     std::uint32_t v = std::uint32_t{data[i]} << 16;
     if (rest == 2) v |= std::uint32_t{data[i + 1]} << 8;
-    out.push_back(kAlphabet[v >> 18]);
-    out.push_back(kAlphabet[v >> 12 & 63]);
-    out.push_back(rest == 2 ? kAlphabet[v >> 6 & 63] : '=');
+    out.push_back(symbol_of(v >> 18));
+    out.push_back(symbol_of(v >> 12 & 63));
+    out.push_back(rest == 2 ? symbol_of(v >> 6 & 63) : '=');
     out.push_back('=');
   }
   return out;
@@ -56,7 +86,7 @@ Result<Out> decode_into(std::string_view text) {
   const std::size_t len = text.size();
   if (len == 0) return Out{};
 
-  if (len % 4 == 1 && in[len - 1] != kPad && kTable[in[len - 1]] == kInvalid) {
+  if (len % 4 == 1 && in[len - 1] != kPad && value_of(in[len - 1]) == kInvalid) {
     return invalid_symbol(in[len - 1], len - 1);
   }
 
@@ -64,8 +94,15 @@ Result<Out> decode_into(std::string_view text) {
   const std::size_t tail = len % 4 == 0 ? 4 : len % 4;
   const std::size_t body = len - tail;
 
-  for (std::size_t i = 0; i < body; ++i) {
-    if (kTable[in[i]] == kInvalid) return invalid_symbol(in[i], i);
+  // The body is checked as a whole (invalid symbols have the top bit of
+  // their value set), so a valid key text takes one branch; only a refused
+  // one is searched for its first invalid symbol.
+  std::uint8_t invalid = 0;
+  for (std::size_t i = 0; i < body; ++i) invalid |= value_of(in[i]);
+  if (invalid & 0x80) {
+    for (std::size_t i = 0; i < body; ++i) {
+      if (value_of(in[i]) == kInvalid) return invalid_symbol(in[i], i);
+    }
   }
 
   std::size_t symbols = 0;
@@ -81,7 +118,7 @@ Result<Out> decode_into(std::string_view text) {
       continue;
     }
     if (pads > 0) return invalid_symbol(kPad, body + first_pad);
-    const std::uint8_t v = kTable[b];
+    const std::uint8_t v = value_of(b);
     if (v == kInvalid) return invalid_symbol(b, body + k);
     acc = acc << 6 | v;
     ++symbols;
@@ -102,8 +139,8 @@ Result<Out> decode_into(std::string_view text) {
   Out out(body / 4 * 3 + (symbols - 1));
   std::size_t o = 0;
   for (std::size_t i = 0; i < body; i += 4) {
-    const std::uint32_t v = std::uint32_t{kTable[in[i]]} << 18 | std::uint32_t{kTable[in[i + 1]]} << 12 |
-                            std::uint32_t{kTable[in[i + 2]]} << 6 | kTable[in[i + 3]];
+    const std::uint32_t v = std::uint32_t{value_of(in[i])} << 18 | std::uint32_t{value_of(in[i + 1])} << 12 |
+                            std::uint32_t{value_of(in[i + 2])} << 6 | value_of(in[i + 3]);
     out[o++] = static_cast<std::uint8_t>(v >> 16);
     out[o++] = static_cast<std::uint8_t>(v >> 8);
     out[o++] = static_cast<std::uint8_t>(v);

@@ -106,15 +106,16 @@ TARNWICK_AESNI inline __m256i affine256(__m256i v, __m256i tlo, __m256i thi) {
 
 // ---- one block at a time, pre-mapped ----
 
+// PremappedKeys holds r̃k_i = P·rk_i ⊕ T·C, bytewise, each repeated in the
+// four columns.
 struct PremappedKeys {
-  alignas(32) std::uint32_t k[32];
+  alignas(32) std::uint32_t k[32][4];
 };
 
 TARNWICK_AESNI void premap_keys(const RoundKeys rk, PremappedKeys& out) {
-  const __m256i lo = vec2(sbox::kAesNiPreTables.lo), hi = vec2(sbox::kAesNiPreTables.hi);
-  for (int q = 0; q < 4; ++q) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rk + 8 * q));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(out.k + 8 * q), affine256(v, lo, hi));
+  for (int i = 0; i < 32; ++i) {
+    const __m128i v = affine128(_mm_set1_epi32(static_cast<int>(rk[i])), sbox::kAesNiPreTables);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.k[i]), v);
   }
 }
 
@@ -143,29 +144,35 @@ TARNWICK_AESNI inline __m128i from_premapped(__m128i v) {
 
 // crypt_premapped runs the 32 rounds on pre-mapped words (each repeated
 // in all four columns) and returns X35, X34, X33, X32, pre-mapped. As in
-// the GFNI kernel, the next round's ỹ is formed beside the new word.
+// the GFNI kernel, the next round's ỹ is formed beside the new word; the
+// lookups that feed a rotation come first.
 TARNWICK_AESNI inline Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i zero = _mm_setzero_si128();
-  auto key = [&](int i) TARNWICK_AESNI { return _mm_set1_epi32(static_cast<int>(rk.k[i & 31])); };
+  auto key = [&](int i) TARNWICK_AESNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
+  auto lookup = [&](const std::array<std::uint8_t, 16>& table, __m128i index) TARNWICK_AESNI {
+    return _mm_shuffle_epi8(vec(table), index);
+  };
   __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
   auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_AESNI {
-    const __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
     const __m128i sb = _mm_aesenclast_si128(y, zero);
-    const __m128i lo = _mm_and_si128(sb, mask);
     const __m128i hi = _mm_and_si128(_mm_srli_epi16(sb, 4), mask);
-    auto term = [&](int e) TARNWICK_AESNI {
-      return _mm_xor_si128(_mm_shuffle_epi8(vec(kOutTables[e].lo), lo), _mm_shuffle_epi8(vec(kOutTables[e].hi), hi));
-    };
-    const __m128i q0 = term(0);
-    const __m128i q1 = _mm_shuffle_epi8(term(1), vec(kRot8));
-    const __m128i q2 = _mm_shuffle_epi8(term(2), vec(kRot16));
-    const __m128i q3 = _mm_shuffle_epi8(term(3), vec(kRot24));
-    const __m128i s01 = _mm_xor_si128(q0, q1);
-    const __m128i s23 = _mm_xor_si128(q2, q3);
-    a = _mm_xor_si128(_mm_xor_si128(a, s01), s23);
-    y = _mm_xor_si128(_mm_xor_si128(v, s01), s23);
+    const __m128i lo = _mm_and_si128(sb, mask);
+    const __m128i h1 = lookup(kOutTables[1].hi, hi);
+    const __m128i h3 = lookup(kOutTables[3].hi, hi);
+    const __m128i q1 = _mm_xor_si128(lookup(kOutTables[1].lo, lo), h1);
+    const __m128i q3 = _mm_xor_si128(lookup(kOutTables[3].lo, lo), h3);
+    const __m128i r1 = _mm_shuffle_epi8(q1, vec(kRot8));
+    const __m128i r3 = _mm_shuffle_epi8(q3, vec(kRot24));
+    const __m128i q2 = _mm_xor_si128(lookup(kOutTables[2].lo, lo), lookup(kOutTables[2].hi, hi));
+    const __m128i r2 = _mm_shuffle_epi8(q2, vec(kRot16));
+    const __m128i q0 = _mm_xor_si128(lookup(kOutTables[0].lo, lo), lookup(kOutTables[0].hi, hi));
+    const __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
+    const __m128i s13 = _mm_xor_si128(r1, r3);
+    const __m128i s02 = _mm_xor_si128(q0, r2);
+    a = _mm_xor_si128(_mm_xor_si128(a, s02), s13);
+    y = _mm_xor_si128(_mm_xor_si128(v, s02), s13);
   };
   for (int i = 0; i < 32; i += 4) {
     round(x0, x2, x3, i);

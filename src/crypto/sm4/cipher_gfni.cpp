@@ -70,7 +70,7 @@ TARNWICK_GFNI inline __m128i from_premapped(__m128i v) {
 // the bytewise GFNI operations, so the four rotated terms of a round are
 // lane permutations of the GFNI results (PSHUFD, one cycle) rather than
 // rotations (two).
-inline constexpr int kShuffle[4] = {0xe4, 0x39, 0x4e, 0x93};  // lane e takes lane e + d
+constexpr int kLanePlus1 = 0x39, kLanePlus2 = 0x4e, kLanePlus3 = 0x93;  // lane e takes lane e + d
 
 // PremappedKeys holds r̃k_i = P·rk_i ⊕ T·C, bytewise, as rotation vectors.
 struct PremappedKeys {
@@ -115,9 +115,9 @@ TARNWICK_GFNI inline Words crypt_premapped(const PremappedKeys& rk, Words in) {
   // round: a ← a ⊕ F(ỹ), and ỹ ← b ⊕ c ⊕ a ⊕ k for the next round.
   auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_GFNI {
     const __m128i q0 = _mm_gf2p8affineinv_epi64_epi8(y, g0, kK);
-    const __m128i q1 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g1, 0), kShuffle[1]);
-    const __m128i q2 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g2, 0), kShuffle[2]);
-    const __m128i q3 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g3, 0), kShuffle[3]);
+    const __m128i q1 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g1, 0), kLanePlus1);
+    const __m128i q2 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g2, 0), kLanePlus2);
+    const __m128i q3 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g3, 0), kLanePlus3);
     const __m128i u = _mm_ternarylogic_epi32(b, c, key(i + 1), 0x96);
     const __m128i lhs = _mm_ternarylogic_epi32(q0, q1, q2, 0x96);
     const __m128i rhs = _mm_ternarylogic_epi32(q3, a, u, 0x96);

@@ -99,7 +99,10 @@ std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView dat
   // The number of bytes removed is visible in the result's length.
   std::uint8_t p = out.back();
   detail::declassify(&p, 1);
-  if (p == 0 || p > kBlockSize) return std::unexpected(Sm4Error::InvalidPaddingByte);
+  if (p == 0 || p > kBlockSize) {
+    detail::wipe(out.data(), out.size());  // no plaintext leaves a failed call
+    return std::unexpected(Sm4Error::InvalidPaddingByte);
+  }
   out.resize(out.size() - p);
   return out;
 }

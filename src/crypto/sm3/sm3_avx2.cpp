@@ -28,26 +28,27 @@ TARNWICK_SM3_AVX2 inline __m128i vrotl(__m128i x) {
 TARNWICK_SM3_AVX2 inline __m128i vp1(__m128i x) { return _mm_xor_si128(x, _mm_xor_si128(vrotl<15>(x), vrotl<23>(x))); }
 
 // next_group returns W_4k … W_4k+3 from groups k − 4 … k − 1.
-TARNWICK_SM3_AVX2 inline __m128i next_group(__m128i g4, __m128i g3, __m128i g2, __m128i g1) {
+TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline __m128i next_group(__m128i g4, __m128i g3, __m128i g2, __m128i g1) {
   const __m128i x = _mm_xor_si128(_mm_xor_si128(g4, _mm_alignr_epi8(g2, g3, 12)), vrotl<15>(_mm_srli_si128(g1, 4)));
   const __m128i y = _mm_xor_si128(vrotl<7>(_mm_alignr_epi8(g3, g4, 12)), _mm_alignr_epi8(g1, g2, 8));
   const __m128i g = _mm_xor_si128(vp1(x), y);
   return _mm_xor_si128(g, _mm_slli_si128(vp1(vrotl<15>(g)), 12));
 }
 
-struct Schedule {
+// W and W′ as the rounds read them.
+struct Words {
   alignas(16) std::uint32_t w[68];
   alignas(16) std::uint32_t w1[64];
-  __m128i g[17];
 };
 
 // step computes group M + 6, publishes W and W′ of group M and runs
-// rounds 4M … 4M + 3.
+// rounds 4M … 4M + 3. The groups stay in registers; only W and W′ go to
+// memory.
 template <unsigned M>
-TARNWICK_SM3_AVX2 inline void step(Schedule& s, std::uint32_t (&r)[8]) {
-  if constexpr (M + 6 <= 16) s.g[M + 6] = next_group(s.g[M + 2], s.g[M + 3], s.g[M + 4], s.g[M + 5]);
-  _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * M), s.g[M]);
-  _mm_store_si128(reinterpret_cast<__m128i*>(s.w1 + 4 * M), _mm_xor_si128(s.g[M], s.g[M + 1]));
+TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline void step(__m128i (&g)[17], Words& s, std::uint32_t (&r)[8]) {
+  if constexpr (M + 6 <= 16) g[M + 6] = next_group(g[M + 2], g[M + 3], g[M + 4], g[M + 5]);
+  _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * M), g[M]);
+  _mm_store_si128(reinterpret_cast<__m128i*>(s.w1 + 4 * M), _mm_xor_si128(g[M], g[M + 1]));
   // The rounds read W and W′ back from memory as operands of their
   // additions, cheaper than extracting them from the vector registers,
   // which the compiler would otherwise do: this empty statement keeps the
@@ -57,22 +58,24 @@ TARNWICK_SM3_AVX2 inline void step(Schedule& s, std::uint32_t (&r)[8]) {
 }
 
 template <unsigned... M>
-TARNWICK_SM3_AVX2 inline void steps(Schedule& s, std::uint32_t (&r)[8], std::integer_sequence<unsigned, M...>) {
-  (step<M>(s, r), ...);
+TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline void steps(__m128i (&g)[17], Words& s, std::uint32_t (&r)[8],
+                                                           std::integer_sequence<unsigned, M...>) {
+  (step<M>(g, s, r), ...);
 }
 
 }  // namespace
 
 TARNWICK_SM3_AVX2 void compress_avx2(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept {
   const __m128i bswap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-  Schedule s;
+  Words s;
   for (std::size_t n = 0; n < blocks; ++n, data += 64) {
+    __m128i g[17];
     for (int k = 0; k < 4; ++k)
-      s.g[k] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * k)), bswap);
-    s.g[4] = next_group(s.g[0], s.g[1], s.g[2], s.g[3]);
-    s.g[5] = next_group(s.g[1], s.g[2], s.g[3], s.g[4]);
+      g[k] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * k)), bswap);
+    g[4] = next_group(g[0], g[1], g[2], g[3]);
+    g[5] = next_group(g[1], g[2], g[3], g[4]);
     std::uint32_t r[8] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-    steps(s, r, std::make_integer_sequence<unsigned, 16>{});
+    steps(g, s, r, std::make_integer_sequence<unsigned, 16>{});
     for (int i = 0; i < 8; ++i) v[i] ^= r[i];
   }
 }

@@ -19,6 +19,7 @@
 #include "support/cpu.h"
 
 #define TARNWICK_AESNI __attribute__((target("avx2,avx,aes,pclmul,ssse3,sse4.1")))
+#define TARNWICK_AESNI_INLINE TARNWICK_AESNI [[gnu::always_inline]] inline
 
 namespace tarnwick::sm4::detail {
 
@@ -81,23 +82,23 @@ constexpr sbox::NibbleTables kOutTables[4] = {out_tables(0), out_tables(1), out_
 constexpr sbox::NibbleTables kToPremapped = sbox::nibble_tables(linear::kPre, 0);
 constexpr sbox::NibbleTables kFromPremapped = sbox::nibble_tables(linear::kPreInverse, 0);
 
-TARNWICK_AESNI inline __m128i vec(const std::array<std::uint8_t, 16>& a) {
+TARNWICK_AESNI_INLINE __m128i vec(const std::array<std::uint8_t, 16>& a) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data()));
 }
 
-TARNWICK_AESNI inline __m256i vec2(const std::array<std::uint8_t, 16>& a) {
+TARNWICK_AESNI_INLINE __m256i vec2(const std::array<std::uint8_t, 16>& a) {
   return _mm256_broadcastsi128_si256(vec(a));
 }
 
 // affine128 evaluates the byte map of `t` on every byte of `v`.
-TARNWICK_AESNI inline __m128i affine128(__m128i v, const sbox::NibbleTables& t) {
+TARNWICK_AESNI_INLINE __m128i affine128(__m128i v, const sbox::NibbleTables& t) {
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i lo = _mm_and_si128(v, mask);
   const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), mask);
   return _mm_xor_si128(_mm_shuffle_epi8(vec(t.lo), lo), _mm_shuffle_epi8(vec(t.hi), hi));
 }
 
-TARNWICK_AESNI inline __m256i affine256(__m256i v, __m256i tlo, __m256i thi) {
+TARNWICK_AESNI_INLINE __m256i affine256(__m256i v, __m256i tlo, __m256i thi) {
   const __m256i mask = _mm256_set1_epi8(0x0f);
   const __m256i lo = _mm256_and_si256(v, mask);
   const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), mask);
@@ -124,21 +125,21 @@ struct Words {
   __m128i w[4];
 };
 
-TARNWICK_AESNI inline Words split(__m128i v) {
+TARNWICK_AESNI_INLINE Words split(__m128i v) {
   return {{_mm_shuffle_epi32(v, 0x00), _mm_shuffle_epi32(v, 0x55), _mm_shuffle_epi32(v, 0xaa),
            _mm_shuffle_epi32(v, 0xff)}};
 }
 
-TARNWICK_AESNI inline __m128i join(const Words& x) {
+TARNWICK_AESNI_INLINE __m128i join(const Words& x) {
   return _mm_unpacklo_epi64(_mm_unpacklo_epi32(x.w[0], x.w[1]), _mm_unpacklo_epi32(x.w[2], x.w[3]));
 }
 
-TARNWICK_AESNI inline __m128i to_premapped(const std::uint8_t* p) {
+TARNWICK_AESNI_INLINE __m128i to_premapped(const std::uint8_t* p) {
   const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), vec(kBswapWords));
   return affine128(v, kToPremapped);
 }
 
-TARNWICK_AESNI inline __m128i from_premapped(__m128i v) {
+TARNWICK_AESNI_INLINE __m128i from_premapped(__m128i v) {
   return _mm_shuffle_epi8(affine128(v, kFromPremapped), vec(kBswapWords));
 }
 
@@ -146,7 +147,7 @@ TARNWICK_AESNI inline __m128i from_premapped(__m128i v) {
 // in all four columns) and returns X35, X34, X33, X32, pre-mapped. As in
 // the GFNI kernel, the next round's ỹ is formed beside the new word; the
 // lookups that feed a rotation come first.
-TARNWICK_AESNI inline Words crypt_premapped(const PremappedKeys& rk, Words in) {
+TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i zero = _mm_setzero_si128();
@@ -235,7 +236,7 @@ struct Group {
   __m256i x[4];
 };
 
-TARNWICK_AESNI inline void transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
+TARNWICK_AESNI_INLINE void transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
   const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
   const __m256i t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
   a = _mm256_unpacklo_epi64(t0, t2);
@@ -276,14 +277,14 @@ TARNWICK_AESNI inline void rounds(Group (&g)[G], const RoundKeys rk) {
   }
 }
 
-TARNWICK_AESNI inline void load_group(Group& g, const std::uint8_t* in) {
+TARNWICK_AESNI_INLINE void load_group(Group& g, const std::uint8_t* in) {
   const __m256i bswap = vec2(kBswapWords);
   for (int q = 0; q < 4; ++q)
     g.x[q] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * q)), bswap);
   transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
 }
 
-TARNWICK_AESNI inline void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix) {
+TARNWICK_AESNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix) {
   const __m256i bswap = vec2(kBswapWords);
   __m256i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
   transpose(o[0], o[1], o[2], o[3]);
@@ -298,7 +299,7 @@ constexpr int kGroups = 2;
 constexpr std::size_t kBatch = 128 * kGroups;  // bytes per full batch
 
 template <int G>
-TARNWICK_AESNI inline void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
+TARNWICK_AESNI_INLINE void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
   Group g[G];
   for (int i = 0; i < G; ++i) load_group(g[i], in + 128 * i);
   rounds(g, rk);
@@ -328,7 +329,7 @@ struct CounterState {
   std::uint32_t w[4];
 };
 
-TARNWICK_AESNI inline void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
+TARNWICK_AESNI_INLINE void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
   const __m256i index = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i base3 = _mm256_set1_epi32(static_cast<int>(c.w[3]));
   const __m256i x3 = _mm256_add_epi32(base3, _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int>(offset))));
@@ -364,7 +365,7 @@ inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
 }
 
 template <int G>
-TARNWICK_AESNI inline void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
+TARNWICK_AESNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
                                     std::uint8_t* out) {
   Group g[G];
   for (int i = 0; i < G; ++i) counters(g[i], c, 8u * static_cast<std::uint32_t>(i), kind);

@@ -24,6 +24,7 @@
 #include "support/cpu.h"
 
 #define TARNWICK_GFNI __attribute__((target("avx512f,avx512bw,avx512vl,avx2,avx,ssse3,sse4.1,gfni,pclmul,vpclmulqdq")))
+#define TARNWICK_GFNI_INLINE TARNWICK_GFNI [[gnu::always_inline]] inline
 
 namespace tarnwick::sm4::detail {
 
@@ -50,18 +51,18 @@ constexpr int kK = linear::kK;
 // ---- one block at a time, pre-mapped ----
 
 // The byte order of a block as four big-endian words.
-TARNWICK_GFNI inline __m128i bswap_words128(__m128i v) {
+TARNWICK_GFNI_INLINE __m128i bswap_words128(__m128i v) {
   return _mm_shuffle_epi8(v, _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
 }
 
 // to_premapped loads a block as words (lane j = word j) in the pre-mapped
 // domain; from_premapped is its inverse.
-TARNWICK_GFNI inline __m128i to_premapped(const std::uint8_t* p) {
+TARNWICK_GFNI_INLINE __m128i to_premapped(const std::uint8_t* p) {
   const __m128i v = bswap_words128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   return _mm_gf2p8affine_epi64_epi8(v, _mm_set1_epi64x(kToPremapped), 0);
 }
 
-TARNWICK_GFNI inline __m128i from_premapped(__m128i v) {
+TARNWICK_GFNI_INLINE __m128i from_premapped(__m128i v) {
   return bswap_words128(_mm_gf2p8affine_epi64_epi8(v, _mm_set1_epi64x(kFromPremapped), 0));
 }
 
@@ -91,13 +92,13 @@ struct Words {
   __m128i w[4];
 };
 
-TARNWICK_GFNI inline Words split(__m128i v) {
+TARNWICK_GFNI_INLINE Words split(__m128i v) {
   const __m128i counts = _mm_setr_epi32(0, 8, 16, 24);
   return {{_mm_rolv_epi32(_mm_shuffle_epi32(v, 0x00), counts), _mm_rolv_epi32(_mm_shuffle_epi32(v, 0x55), counts),
            _mm_rolv_epi32(_mm_shuffle_epi32(v, 0xaa), counts), _mm_rolv_epi32(_mm_shuffle_epi32(v, 0xff), counts)}};
 }
 
-TARNWICK_GFNI inline __m128i join(const Words& x) {
+TARNWICK_GFNI_INLINE __m128i join(const Words& x) {
   return _mm_unpacklo_epi64(_mm_unpacklo_epi32(x.w[0], x.w[1]), _mm_unpacklo_epi32(x.w[2], x.w[3]));
 }
 
@@ -106,7 +107,7 @@ TARNWICK_GFNI inline __m128i join(const Words& x) {
 // the halves of the XOR that makes the new word, so that a round's
 // critical path is GF2P8AFFINEINVQB, PSHUFD and two ternary logic
 // instructions.
-TARNWICK_GFNI inline Words crypt_premapped(const PremappedKeys& rk, Words in) {
+TARNWICK_GFNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i g0 = _mm_set1_epi64x(kOut0), g1 = _mm_set1_epi64x(kOut1);
   const __m128i g2 = _mm_set1_epi64x(kOut2), g3 = _mm_set1_epi64x(kOut3);
@@ -178,7 +179,7 @@ TARNWICK_GFNI void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], c
 
 // ---- many blocks, transposed ----
 
-TARNWICK_GFNI inline __m512i bswap_words(__m512i v) {
+TARNWICK_GFNI_INLINE __m512i bswap_words(__m512i v) {
   return _mm512_shuffle_epi8(v, _mm512_broadcast_i32x4(_mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14,
                                                                       13, 12)));
 }
@@ -186,7 +187,7 @@ TARNWICK_GFNI inline __m512i bswap_words(__m512i v) {
 // transpose turns four registers of four blocks each into four registers
 // of one word each (lane 4l + p of register j holds word j of block
 // 4p + l), and back.
-TARNWICK_GFNI inline void transpose(__m512i& a, __m512i& b, __m512i& c, __m512i& d) {
+TARNWICK_GFNI_INLINE void transpose(__m512i& a, __m512i& b, __m512i& c, __m512i& d) {
   const __m512i t0 = _mm512_unpacklo_epi32(a, b), t1 = _mm512_unpackhi_epi32(a, b);
   const __m512i t2 = _mm512_unpacklo_epi32(c, d), t3 = _mm512_unpackhi_epi32(c, d);
   a = _mm512_unpacklo_epi64(t0, t2);
@@ -235,7 +236,7 @@ inline __mmask64 byte_mask(std::size_t len, int q) {
   return (__mmask64{1} << (len - start)) - 1;
 }
 
-TARNWICK_GFNI inline void load_group(Group& g, const std::uint8_t* in, std::size_t len) {
+TARNWICK_GFNI_INLINE void load_group(Group& g, const std::uint8_t* in, std::size_t len) {
   for (int q = 0; q < 4; ++q) {
     const __m512i v = len >= 256 ? _mm512_loadu_si512(in + 64 * q) : _mm512_maskz_loadu_epi8(byte_mask(len, q), in + 64 * q);
     g.x[q] = bswap_words(v);
@@ -245,7 +246,7 @@ TARNWICK_GFNI inline void load_group(Group& g, const std::uint8_t* in, std::size
 
 // store_group writes the output of a finished group, XORed with `mix` when
 // it is not null.
-TARNWICK_GFNI inline void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix, std::size_t len) {
+TARNWICK_GFNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix, std::size_t len) {
   __m512i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
   transpose(o[0], o[1], o[2], o[3]);
   for (int q = 0; q < 4; ++q) {
@@ -262,7 +263,7 @@ TARNWICK_GFNI inline void store_group(Group& g, std::uint8_t* out, const std::ui
 }
 
 template <int G>
-TARNWICK_GFNI inline void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t len) {
+TARNWICK_GFNI_INLINE void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t len) {
   Group g[G];
   for (int i = 0; i < G; ++i) load_group(g[i], in + 256 * i, len - 256 * i);
   rounds(g, rk);
@@ -292,7 +293,7 @@ struct CounterState {
   std::uint32_t w[4];  // the counter block as big-endian words
 };
 
-TARNWICK_GFNI inline void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
+TARNWICK_GFNI_INLINE void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
   const __m512i index = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
   const __m512i base3 = _mm512_set1_epi32(static_cast<int>(c.w[3]));
   const __m512i x3 = _mm512_add_epi32(base3, _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int>(offset))));
@@ -327,7 +328,7 @@ inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
 }
 
 template <int G>
-TARNWICK_GFNI inline void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
+TARNWICK_GFNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
                                    std::uint8_t* out, std::size_t len) {
   Group g[G];
   for (int i = 0; i < G; ++i) counters(g[i], c, 16u * static_cast<std::uint32_t>(i), kind);

@@ -20,10 +20,11 @@ constexpr std::uint32_t t_rotated(unsigned j) noexcept { return rotl(j < 16 ? 0x
 // One round j. `w` is W_j and `w1` is W′_j = W_j ⊕ W_(j+4). The new A lands
 // in `d` and the new E in `h`; B and F are rotated in place.
 template <unsigned J>
-[[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32_t& d, std::uint32_t e,
-                  std::uint32_t& f, std::uint32_t g, std::uint32_t& h, std::uint32_t w, std::uint32_t w1) noexcept {
-  const std::uint32_t a12 = rotl(a, 12);
-  const std::uint32_t ss1 = rotl(a12 + t_rotated(J) + e, 7);
+[[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32_t& d,
+                                         std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
+                                         std::uint32_t w, std::uint32_t w1) noexcept {
+  // The terms that do not wait for SS1 first, in program order, so that
+  // the processor starts them while the previous round finishes.
   std::uint32_t ff, gg;
   if constexpr (J < 16) {
     ff = a ^ b ^ c;
@@ -32,16 +33,20 @@ template <unsigned J>
     ff = (a & (b | c)) | (b & c);
     gg = (e & f) | (~e & g);
   }
-  const std::uint32_t tt2 = gg + h + w + ss1;
-  d = ff + d + w1 + (ss1 ^ a12);
-  h = p0(tt2);
+  const std::uint32_t k2 = gg + (h + w);
+  const std::uint32_t k1 = ff + (d + w1);
+  const std::uint32_t a12 = rotl(a, 12);
+  const std::uint32_t ss1 = rotl(a12 + t_rotated(J) + e, 7);
+  h = p0(k2 + ss1);
+  d = k1 + (ss1 ^ a12);
   b = rotl(b, 9);
   f = rotl(f, 19);
 }
 
 // Four rounds from J on; after them the registers are back in place.
 template <unsigned J>
-[[gnu::always_inline]] inline void four_rounds(std::uint32_t (&r)[8], const std::uint32_t* w, const std::uint32_t* w1) noexcept {
+[[gnu::always_inline]] inline void four_rounds(std::uint32_t (&r)[8], const std::uint32_t* w,
+                                               const std::uint32_t* w1) noexcept {
   round<J>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], w[J], w1[J]);
   round<J + 1>(r[3], r[0], r[1], r[2], r[7], r[4], r[5], r[6], w[J + 1], w1[J + 1]);
   round<J + 2>(r[2], r[3], r[0], r[1], r[6], r[7], r[4], r[5], w[J + 2], w1[J + 2]);

@@ -5,7 +5,7 @@
 // register, never a memory address.
 //
 // Independent blocks are held transposed, eight to a group of four ymm
-// registers, two groups interleaved; ShiftRows is undone inside the byte
+// registers, four groups interleaved; ShiftRows is undone inside the byte
 // shuffles that L needs anyway. Serial chains run one block in xmm
 // registers in the pre-mapped domain of linear.h, the word repeated in all
 // four columns so that ShiftRows leaves it in place.
@@ -295,7 +295,7 @@ TARNWICK_AESNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::u
   }
 }
 
-constexpr int kGroups = 2;
+constexpr int kGroups = 4;
 constexpr std::size_t kBatch = 128 * kGroups;  // bytes per full batch
 
 template <int G>

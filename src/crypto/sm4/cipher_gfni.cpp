@@ -6,8 +6,9 @@
 // registers (register j holds word j of every block), and several groups
 // run interleaved to cover the latency of a round. Serial chains run one
 // block in xmm registers in the pre-mapped domain of linear.h, where a
-// round's critical path is one GF2P8AFFINEINVQB, a rotation and two
-// ternary logic instructions.
+// round's critical path is one GF2P8AFFINEINVQB, a lane permutation and
+// two ternary logic instructions. The key schedule runs T′ on one word.
+//
 // GCC 12's AVX-512 intrinsics pass _mm512_undefined_epi32() as the unused
 // merge operand, which -Wuninitialized reports at every use (GCC bug
 // 105593, fixed in GCC 13). It must be silenced before the header is read.
@@ -31,8 +32,6 @@ namespace tarnwick::sm4::detail {
 // The GHASH kernels of this path (ghash_vpclmul.cpp).
 void ghash_vpclmul_init(GhashKey& key, const std::uint8_t h[16]);
 void ghash_vpclmul(const GhashKey& key, std::uint8_t y[16], const std::uint8_t* in, std::size_t n);
-// The key expansion is shared with the AES-NI path's file layout but uses
-// GFNI here.
 
 namespace {
 

@@ -7,8 +7,8 @@
 // Independent blocks are held transposed, eight to a group of four ymm
 // registers, four groups interleaved; ShiftRows is undone inside the byte
 // shuffles that L needs anyway. Serial chains run one block in xmm
-// registers in the pre-mapped domain of linear.h, the word repeated in all
-// four columns so that ShiftRows leaves it in place.
+// registers in the pre-mapped domain of linear.h, each word laid along row
+// 3 of the AES state so that ShiftRows rotates it usefully (see below).
 #include <immintrin.h>
 
 #include <array>
@@ -106,32 +106,64 @@ TARNWICK_AESNI_INLINE __m256i affine256(__m256i v, __m256i tlo, __m256i thi) {
 }
 
 // ---- one block at a time, pre-mapped ----
+//
+// A state word is held in "row layout": byte k of the word sits in row 3 of
+// column k of the AES state (register byte 4k + 3); the other rows carry
+// nothing of use, and nothing ever moves from them into row 3 (every
+// operation below is bytewise, moves whole columns, or shifts bits
+// downwards within a column). In that layout:
+//  - AESENCLAST's ShiftRows turns row 3 by three columns, which is the
+//    word rotated left by 8 bits: one of the four rotations L needs, free;
+//  - a rotation by whole bytes moves whole columns: PSHUFD, one cycle;
+//  - the high nibble of row 3 is a 32-bit shift with nothing to mask.
 
-// PremappedKeys holds r̃k_i = P·rk_i ⊕ T·C, bytewise, each repeated in the
-// four columns.
+// Rows moves a word in lanes 0 … 3 of a block register into row layout, and
+// back.
+constexpr Shuffle to_rows(int word) {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = 0x80;
+  for (int k = 0; k < 4; ++k) m[4 * k + 3] = static_cast<std::uint8_t>(4 * word + k);
+  return m;
+}
+constexpr Shuffle from_rows(int word) {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = 0x80;
+  for (int k = 0; k < 4; ++k) m[4 * word + k] = static_cast<std::uint8_t>(4 * k + 3);
+  return m;
+}
+constexpr Shuffle kToRows[4] = {to_rows(0), to_rows(1), to_rows(2), to_rows(3)};
+constexpr Shuffle kFromRows[4] = {from_rows(0), from_rows(1), from_rows(2), from_rows(3)};
+
+// Column moves for a rotation left by 8, 16 and 24 bits: lane c takes lane
+// c − 1, c − 2, c − 3.
+constexpr int kColumnsRot8 = 0x93, kColumnsRot16 = 0x4e, kColumnsRot24 = 0x39;
+
+// PremappedKeys holds r̃k_i = P·rk_i ⊕ T·C, bytewise, in row layout.
 struct PremappedKeys {
   alignas(32) std::uint32_t k[32][4];
 };
 
 TARNWICK_AESNI void premap_keys(const RoundKeys rk, PremappedKeys& out) {
   for (int i = 0; i < 32; ++i) {
-    const __m128i v = affine128(_mm_set1_epi32(static_cast<int>(rk[i])), sbox::kAesNiPreTables);
-    _mm_store_si128(reinterpret_cast<__m128i*>(out.k[i]), v);
+    const __m128i v = affine128(_mm_cvtsi32_si128(static_cast<int>(rk[i])), sbox::kAesNiPreTables);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.k[i]), _mm_shuffle_epi8(v, vec(kToRows[0])));
   }
 }
 
-// A word repeated in all four lanes.
+// Words is one block's four state words in row layout.
 struct Words {
   __m128i w[4];
 };
 
 TARNWICK_AESNI_INLINE Words split(__m128i v) {
-  return {{_mm_shuffle_epi32(v, 0x00), _mm_shuffle_epi32(v, 0x55), _mm_shuffle_epi32(v, 0xaa),
-           _mm_shuffle_epi32(v, 0xff)}};
+  return {{_mm_shuffle_epi8(v, vec(kToRows[0])), _mm_shuffle_epi8(v, vec(kToRows[1])),
+           _mm_shuffle_epi8(v, vec(kToRows[2])), _mm_shuffle_epi8(v, vec(kToRows[3]))}};
 }
 
 TARNWICK_AESNI_INLINE __m128i join(const Words& x) {
-  return _mm_unpacklo_epi64(_mm_unpacklo_epi32(x.w[0], x.w[1]), _mm_unpacklo_epi32(x.w[2], x.w[3]));
+  return _mm_or_si128(
+      _mm_or_si128(_mm_shuffle_epi8(x.w[0], vec(kFromRows[0])), _mm_shuffle_epi8(x.w[1], vec(kFromRows[1]))),
+      _mm_or_si128(_mm_shuffle_epi8(x.w[2], vec(kFromRows[2])), _mm_shuffle_epi8(x.w[3], vec(kFromRows[3]))));
 }
 
 TARNWICK_AESNI_INLINE __m128i to_premapped(const std::uint8_t* p) {
@@ -143,37 +175,36 @@ TARNWICK_AESNI_INLINE __m128i from_premapped(__m128i v) {
   return _mm_shuffle_epi8(affine128(v, kFromPremapped), vec(kBswapWords));
 }
 
-// crypt_premapped runs the 32 rounds on pre-mapped words (each repeated
-// in all four columns) and returns X35, X34, X33, X32, pre-mapped. As in
-// the GFNI kernel, the next round's ỹ is formed beside the new word; the
-// lookups that feed a rotation come first.
+// crypt_premapped runs the 32 rounds on pre-mapped words in row layout and
+// returns X35, X34, X33, X32. As in the GFNI kernel, the next round's ỹ is
+// formed beside the new word. After AESENCLAST row 3 holds SB(ỹ) <<< 8, so
+// the four terms G_d·I(ỹ) <<< 8d come out of the lookups rotated by 8
+// already and need column moves of −8, 0, 8 and 16 bits.
 TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i zero = _mm_setzero_si128();
   auto key = [&](int i) TARNWICK_AESNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
-  auto lookup = [&](const std::array<std::uint8_t, 16>& table, __m128i index) TARNWICK_AESNI {
-    return _mm_shuffle_epi8(vec(table), index);
+  auto term = [&](int d, __m128i lo, __m128i hi) TARNWICK_AESNI {
+    return _mm_xor_si128(_mm_shuffle_epi8(vec(kOutTables[d].lo), lo), _mm_shuffle_epi8(vec(kOutTables[d].hi), hi));
   };
   __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
   auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_AESNI {
     const __m128i sb = _mm_aesenclast_si128(y, zero);
-    const __m128i hi = _mm_and_si128(_mm_srli_epi16(sb, 4), mask);
     const __m128i lo = _mm_and_si128(sb, mask);
-    const __m128i h1 = lookup(kOutTables[1].hi, hi);
-    const __m128i h3 = lookup(kOutTables[3].hi, hi);
-    const __m128i q1 = _mm_xor_si128(lookup(kOutTables[1].lo, lo), h1);
-    const __m128i q3 = _mm_xor_si128(lookup(kOutTables[3].lo, lo), h3);
-    const __m128i r1 = _mm_shuffle_epi8(q1, vec(kRot8));
-    const __m128i r3 = _mm_shuffle_epi8(q3, vec(kRot24));
-    const __m128i q2 = _mm_xor_si128(lookup(kOutTables[2].lo, lo), lookup(kOutTables[2].hi, hi));
-    const __m128i r2 = _mm_shuffle_epi8(q2, vec(kRot16));
-    const __m128i q0 = _mm_xor_si128(lookup(kOutTables[0].lo, lo), lookup(kOutTables[0].hi, hi));
-    const __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
-    const __m128i s13 = _mm_xor_si128(r1, r3);
-    const __m128i s02 = _mm_xor_si128(q0, r2);
-    a = _mm_xor_si128(_mm_xor_si128(a, s02), s13);
-    y = _mm_xor_si128(_mm_xor_si128(v, s02), s13);
+    const __m128i hi = _mm_srli_epi32(sb, 4);  // row 3: the high nibble, zero above
+    const __m128i q0 = _mm_shuffle_epi32(term(0, lo, hi), kColumnsRot24);
+    const __m128i q1 = term(1, lo, hi);
+    const __m128i q2 = _mm_shuffle_epi32(term(2, lo, hi), kColumnsRot8);
+    const __m128i q3 = _mm_shuffle_epi32(term(3, lo, hi), kColumnsRot16);
+    // ỹ′ = T ⊕ (a ⊕ b ⊕ c ⊕ k′): the bracket is ready long before T, and
+    // the empty statement keeps the compiler from reassociating it with
+    // the new word (which would put two more XORs after T).
+    __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
+    __asm__("" : "+x"(v));
+    const __m128i t = _mm_xor_si128(_mm_xor_si128(q0, q2), _mm_xor_si128(q1, q3));
+    a = _mm_xor_si128(a, t);
+    y = _mm_xor_si128(v, t);
   };
   for (int i = 0; i < 32; i += 4) {
     round(x0, x2, x3, i);

@@ -228,7 +228,10 @@ void BM_key_schedule(benchmark::State& state, const PathChoice* path) {
   for (const PathChoice& p : kPaths)
     benchmark::RegisterBenchmark((std::string("sm4_key_schedule/") + p.name).c_str(), BM_key_schedule, &p);
   for (const PathChoice& p : kSm3Paths)
-    benchmark::RegisterBenchmark((std::string("sm3/") + p.name).c_str(), BM_sm3_ours, &p)->Arg(64)->Arg(1024)->Arg(16384);
+    benchmark::RegisterBenchmark((std::string("sm3/") + p.name).c_str(), BM_sm3_ours, &p)
+        ->Arg(64)
+        ->Arg(1024)
+        ->Arg(16384);
   benchmark::RegisterBenchmark("sm3/openssl", BM_sm3_openssl)->Arg(64)->Arg(1024)->Arg(16384);
   return true;
 }();

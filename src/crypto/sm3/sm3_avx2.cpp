@@ -28,7 +28,8 @@ TARNWICK_SM3_AVX2 inline __m128i vrotl(__m128i x) {
 TARNWICK_SM3_AVX2 inline __m128i vp1(__m128i x) { return _mm_xor_si128(x, _mm_xor_si128(vrotl<15>(x), vrotl<23>(x))); }
 
 // next_group returns W_4k … W_4k+3 from groups k − 4 … k − 1.
-TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline __m128i next_group(__m128i g4, __m128i g3, __m128i g2, __m128i g1) {
+[[gnu::always_inline]] inline TARNWICK_SM3_AVX2 __m128i next_group(__m128i g4, __m128i g3, __m128i g2,
+                                                                    __m128i g1) {
   const __m128i x = _mm_xor_si128(_mm_xor_si128(g4, _mm_alignr_epi8(g2, g3, 12)), vrotl<15>(_mm_srli_si128(g1, 4)));
   const __m128i y = _mm_xor_si128(vrotl<7>(_mm_alignr_epi8(g3, g4, 12)), _mm_alignr_epi8(g1, g2, 8));
   const __m128i g = _mm_xor_si128(vp1(x), y);
@@ -45,7 +46,8 @@ struct Words {
 // rounds 4M … 4M + 3. The groups stay in registers; only W and W′ go to
 // memory.
 template <unsigned M>
-TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline void step(__m128i (&g)[17], Words& s, std::uint32_t (&r)[8]) {
+[[gnu::always_inline]] inline TARNWICK_SM3_AVX2 void step(__m128i (&g)[17], Words& s,
+                                                           std::uint32_t (&r)[8]) {
   if constexpr (M + 6 <= 16) g[M + 6] = next_group(g[M + 2], g[M + 3], g[M + 4], g[M + 5]);
   _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * M), g[M]);
   _mm_store_si128(reinterpret_cast<__m128i*>(s.w1 + 4 * M), _mm_xor_si128(g[M], g[M + 1]));
@@ -58,7 +60,7 @@ TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline void step(__m128i (&g)[17], Word
 }
 
 template <unsigned... M>
-TARNWICK_SM3_AVX2 [[gnu::always_inline]] inline void steps(__m128i (&g)[17], Words& s, std::uint32_t (&r)[8],
+[[gnu::always_inline]] inline TARNWICK_SM3_AVX2 void steps(__m128i (&g)[17], Words& s, std::uint32_t (&r)[8],
                                                            std::integer_sequence<unsigned, M...>) {
   (step<M>(g, s, r), ...);
 }

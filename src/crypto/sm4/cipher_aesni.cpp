@@ -19,7 +19,7 @@
 #include "support/cpu.h"
 
 #define TARNWICK_AESNI __attribute__((target("avx2,avx,aes,pclmul,ssse3,sse4.1")))
-#define TARNWICK_AESNI_INLINE TARNWICK_AESNI [[gnu::always_inline]] inline
+#define TARNWICK_AESNI_INLINE [[gnu::always_inline]] inline TARNWICK_AESNI
 
 namespace tarnwick::sm4::detail {
 
@@ -60,9 +60,6 @@ constexpr Shuffle kUnshift0 = kInvShiftRows;
 constexpr Shuffle kUnshift8 = then(kInvShiftRows, rotate_words(1));
 constexpr Shuffle kUnshift16 = then(kInvShiftRows, rotate_words(2));
 constexpr Shuffle kUnshift24 = then(kInvShiftRows, rotate_words(3));
-constexpr Shuffle kRot8 = rotate_words(1);
-constexpr Shuffle kRot16 = rotate_words(2);
-constexpr Shuffle kRot24 = rotate_words(3);
 
 // Nibble tables of the pre-mapped single-block round: Q_d = G_d·I(ỹ) from
 // SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63, so the matrix is G_d·Aaes⁻¹ and the constants

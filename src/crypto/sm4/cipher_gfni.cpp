@@ -25,7 +25,7 @@
 #include "support/cpu.h"
 
 #define TARNWICK_GFNI __attribute__((target("avx512f,avx512bw,avx512vl,avx2,avx,ssse3,sse4.1,gfni,pclmul,vpclmulqdq")))
-#define TARNWICK_GFNI_INLINE TARNWICK_GFNI [[gnu::always_inline]] inline
+#define TARNWICK_GFNI_INLINE [[gnu::always_inline]] inline TARNWICK_GFNI
 
 namespace tarnwick::sm4::detail {
 
@@ -237,7 +237,8 @@ inline __mmask64 byte_mask(std::size_t len, int q) {
 
 TARNWICK_GFNI_INLINE void load_group(Group& g, const std::uint8_t* in, std::size_t len) {
   for (int q = 0; q < 4; ++q) {
-    const __m512i v = len >= 256 ? _mm512_loadu_si512(in + 64 * q) : _mm512_maskz_loadu_epi8(byte_mask(len, q), in + 64 * q);
+    const __m512i v =
+        len >= 256 ? _mm512_loadu_si512(in + 64 * q) : _mm512_maskz_loadu_epi8(byte_mask(len, q), in + 64 * q);
     g.x[q] = bswap_words(v);
   }
   transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
@@ -370,7 +371,8 @@ TARNWICK_GFNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
     __m128i t = _mm_ternarylogic_epi32(k[1], k[2], k[3], 0x96);
     t = _mm_xor_si128(t, _mm_cvtsi32_si128(static_cast<int>(ck)));
     const __m128i b = _mm_gf2p8affineinv_epi64_epi8(_mm_gf2p8affine_epi64_epi8(t, pre, kPreConst), post, kPostConst);
-    const __m128i next = _mm_ternarylogic_epi32(_mm_xor_si128(k[0], b), _mm_rol_epi32(b, 13), _mm_rol_epi32(b, 23), 0x96);
+    const __m128i next =
+        _mm_ternarylogic_epi32(_mm_xor_si128(k[0], b), _mm_rol_epi32(b, 13), _mm_rol_epi32(b, 23), 0x96);
     rk[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(next));
     k[0] = k[1];
     k[1] = k[2];

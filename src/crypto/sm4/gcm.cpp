@@ -29,7 +29,8 @@ inline void store64(std::uint8_t* p, std::uint64_t v) {
 // inc32 adds 1 modulo 2^32 to bytes 12 … 15, leaving bytes 0 … 11 alone,
 // with arithmetic only (the counter derives from H).
 void inc32(Block& cb) {
-  std::uint32_t v = (std::uint32_t{cb[12]} << 24) | (std::uint32_t{cb[13]} << 16) | (std::uint32_t{cb[14]} << 8) | cb[15];
+  std::uint32_t v =
+      (std::uint32_t{cb[12]} << 24) | (std::uint32_t{cb[13]} << 16) | (std::uint32_t{cb[14]} << 8) | cb[15];
   v += 1;
   cb[12] = static_cast<std::uint8_t>(v >> 24);
   cb[13] = static_cast<std::uint8_t>(v >> 16);

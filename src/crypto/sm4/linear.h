@@ -53,7 +53,9 @@ constexpr sbox::Mat output_matrix(int d) {
 }
 inline constexpr sbox::Mat kOut[4] = {output_matrix(0), output_matrix(1), output_matrix(2), output_matrix(3)};
 
-constexpr std::uint8_t rotl8(std::uint8_t x, unsigned n) { return static_cast<std::uint8_t>((x << n) | (x >> (8 - n))); }
+constexpr std::uint8_t rotl8(std::uint8_t x, unsigned n) {
+  return static_cast<std::uint8_t>((x << n) | (x >> (8 - n)));
+}
 inline constexpr std::uint8_t kK = sbox::apply(kPre, rotl8(sbox::kC, 2));
 
 // The round in the pre-mapped domain equals the plain round, mapped.

@@ -271,7 +271,8 @@ TEST(Sm4Paths, AgreeWithEachOther) {
   for (std::size_t i = 1; i < results.size(); ++i) {
     SCOPED_TRACE(std::string(paths[i]->name) + " against " + paths[0]->name);
     ASSERT_EQ(results[i].v.size(), results[0].v.size());
-    for (std::size_t k = 0; k < results[0].v.size(); ++k) EXPECT_EQ(tohex(results[i].v[k]), tohex(results[0].v[k])) << k;
+    for (std::size_t k = 0; k < results[0].v.size(); ++k)
+      EXPECT_EQ(tohex(results[i].v[k]), tohex(results[0].v[k])) << k;
   }
 }
 

@@ -61,21 +61,21 @@ constexpr Shuffle kUnshift8 = then(kInvShiftRows, rotate_words(1));
 constexpr Shuffle kUnshift16 = then(kInvShiftRows, rotate_words(2));
 constexpr Shuffle kUnshift24 = then(kInvShiftRows, rotate_words(3));
 
-// Nibble tables of the pre-mapped single-block round: Q_d = G_d·I(ỹ) from
-// SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63, so the matrix is G_d·Aaes⁻¹ and the constants
-// of the four terms (and K) all land in the first table, every byte of
-// them being equal.
-constexpr sbox::NibbleTables out_tables(int d) {
-  const sbox::Mat m = sbox::compose(linear::kOut[d], sbox::inverse(sbox::kAesAffine));
-  std::uint8_t c = 0;
-  if (d == 0) {
-    c = linear::kK;
-    for (int e = 0; e < 4; ++e)
-      c ^= sbox::apply(sbox::compose(linear::kOut[e], sbox::inverse(sbox::kAesAffine)), 0x63);
-  }
-  return sbox::nibble_tables(m, c);
+// Nibble tables of the pre-mapped single-block round. Q_d = G_d·I(ỹ) comes
+// from SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63 through the matrix G_d·Aaes⁻¹; only d = 0
+// and d = 3 are looked up, Q_1 = Q_2 being their sum (linear.h). All the
+// constants (those of the four terms, and K) are equal in every byte, so
+// they survive rotation and sum to one constant C; it sits in the d = 0
+// table, whose lookup enters the sum three times (as Q_0, and inside Q_1
+// and Q_2), which leaves C once.
+constexpr sbox::Mat out_matrix(int d) { return sbox::compose(linear::kOut[d], sbox::inverse(sbox::kAesAffine)); }
+constexpr std::uint8_t out_constant() {
+  std::uint8_t c = linear::kK;
+  for (int e = 0; e < 4; ++e) c ^= sbox::apply(out_matrix(e), 0x63);
+  return c;
 }
-constexpr sbox::NibbleTables kOutTables[4] = {out_tables(0), out_tables(1), out_tables(2), out_tables(3)};
+constexpr sbox::NibbleTables kOut0Tables = sbox::nibble_tables(out_matrix(0), out_constant());
+constexpr sbox::NibbleTables kOut3Tables = sbox::nibble_tables(out_matrix(3), 0);
 constexpr sbox::NibbleTables kToPremapped = sbox::nibble_tables(linear::kPre, 0);
 constexpr sbox::NibbleTables kFromPremapped = sbox::nibble_tables(linear::kPreInverse, 0);
 
@@ -182,18 +182,21 @@ TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i zero = _mm_setzero_si128();
   auto key = [&](int i) TARNWICK_AESNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
-  auto term = [&](int d, __m128i lo, __m128i hi) TARNWICK_AESNI {
-    return _mm_xor_si128(_mm_shuffle_epi8(vec(kOutTables[d].lo), lo), _mm_shuffle_epi8(vec(kOutTables[d].hi), hi));
+  auto lookup = [&](const sbox::NibbleTables& t, __m128i lo, __m128i hi) TARNWICK_AESNI {
+    return _mm_xor_si128(_mm_shuffle_epi8(vec(t.lo), lo), _mm_shuffle_epi8(vec(t.hi), hi));
   };
   __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
   auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_AESNI {
     const __m128i sb = _mm_aesenclast_si128(y, zero);
     const __m128i lo = _mm_and_si128(sb, mask);
     const __m128i hi = _mm_srli_epi32(sb, 4);  // row 3: the high nibble, zero above
-    const __m128i q0 = _mm_shuffle_epi32(term(0, lo, hi), kColumnsRot24);
-    const __m128i q1 = term(1, lo, hi);
-    const __m128i q2 = _mm_shuffle_epi32(term(2, lo, hi), kColumnsRot8);
-    const __m128i q3 = _mm_shuffle_epi32(term(3, lo, hi), kColumnsRot16);
+    const __m128i t0 = lookup(kOut0Tables, lo, hi);
+    const __m128i t3 = lookup(kOut3Tables, lo, hi);
+    const __m128i t1 = _mm_xor_si128(t0, t3);
+    const __m128i q0 = _mm_shuffle_epi32(t0, kColumnsRot24);
+    const __m128i q1 = t1;
+    const __m128i q2 = _mm_shuffle_epi32(t1, kColumnsRot8);
+    const __m128i q3 = _mm_shuffle_epi32(t3, kColumnsRot16);
     // ỹ′ = T ⊕ (a ⊕ b ⊕ c ⊕ k′): the bracket is ready long before T, and
     // the empty statement keeps the compiler from reassociating it with
     // the new word (which would put two more XORs after T).

@@ -53,6 +53,18 @@ constexpr sbox::Mat output_matrix(int d) {
 }
 inline constexpr sbox::Mat kOut[4] = {output_matrix(0), output_matrix(1), output_matrix(2), output_matrix(3)};
 
+// B_0 = I ⊕ (<<2), B_3 = (>>6) ⊕ I and B_1 = B_2 = (>>6) ⊕ (<<2) on a byte,
+// so G_1 = G_2 = G_0 ⊕ G_3: two inversions' worth of output matrices give
+// all four terms.
+constexpr bool outputs_related() {
+  for (int i = 0; i < 8; ++i) {
+    if (kOut[1].row[i] != kOut[2].row[i]) return false;
+    if (kOut[1].row[i] != (kOut[0].row[i] ^ kOut[3].row[i])) return false;
+  }
+  return true;
+}
+static_assert(outputs_related());
+
 constexpr std::uint8_t rotl8(std::uint8_t x, unsigned n) {
   return static_cast<std::uint8_t>((x << n) | (x >> (8 - n)));
 }

@@ -141,6 +141,22 @@ TEST_P(Sm4Path, ModesAgreeWithOpenSslAtRandomLengths) {
   }
 }
 
+// The IV rule comes first on every path, in every mode and direction.
+TEST_P(Sm4Path, IvOfOtherLengthsFails) {
+  const Sm4KeySchedule s = schedule_of(pattern(16, 8));
+  for (Sm4Mode mode : {Sm4Mode::Cfb, Sm4Mode::Ofb, Sm4Mode::Ctr, Sm4Mode::Cbc, Sm4Mode::Gcm}) {
+    for (std::size_t iv_len : {0u, 12u, 15u, 17u}) {
+      SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + " iv " + std::to_string(iv_len));
+      auto enc = cipher_mode::encrypt({s, mode}, {}, pattern(40), pattern(iv_len));
+      auto dec = cipher_mode::decrypt({s, mode}, {}, pattern(48), pattern(iv_len));
+      ASSERT_FALSE(enc.has_value());
+      ASSERT_FALSE(dec.has_value());
+      EXPECT_EQ(enc.error(), Sm4Error::InvalidBlockSize);
+      EXPECT_EQ(dec.error(), Sm4Error::InvalidBlockSize);
+    }
+  }
+}
+
 // The 128-bit counter carries across every word and wraps from all FF to
 // all 00, also in the middle of a batch of blocks processed together.
 TEST_P(Sm4Path, CtrCarriesAndWrapsInsideBatches) {

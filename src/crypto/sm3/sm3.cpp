@@ -3,24 +3,23 @@
 #include <cstring>
 #include <utility>
 
+#include "crypto/sm3/rounds.h"
+#include "support/cpu.h"
+
 namespace tarnwick::sm3 {
+namespace detail {
+
+// The compression with the message expansion in vector registers
+// (sm3_avx2.cpp), and the processor features it runs on.
+void compress_avx2(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept;
+inline constexpr std::uint32_t kAvx2Features = cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2;
+
+}  // namespace detail
+
 namespace {
 
-constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) noexcept {
-  n &= 31;
-  return n == 0 ? x : (x << n) | (x >> (32 - n));
-}
-
-constexpr std::uint32_t p0(std::uint32_t x) noexcept { return x ^ rotl(x, 9) ^ rotl(x, 17); }
-constexpr std::uint32_t p1(std::uint32_t x) noexcept { return x ^ rotl(x, 15) ^ rotl(x, 23); }
-
-// kT[j] = T_j <<< (j mod 32), fixed in advance.
-constexpr std::array<std::uint32_t, 64> make_t() {
-  std::array<std::uint32_t, 64> t{};
-  for (unsigned j = 0; j < 64; ++j) t[j] = rotl(j < 16 ? 0x79CC4519u : 0x7A879D8Au, j % 32);
-  return t;
-}
-constexpr std::array<std::uint32_t, 64> kT = make_t();
+using detail::p1;
+using detail::rotl;
 
 inline std::uint32_t load_be32(const std::uint8_t* p) noexcept {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
@@ -34,61 +33,41 @@ inline void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
-// One round j of CF. FF/GG are XOR for the first 16 rounds, majority and
-// choice after; the template index lets the compiler fold the round counter.
-template <unsigned J>
-inline void round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
-                  std::uint32_t& e, std::uint32_t& f, std::uint32_t& g, std::uint32_t& h,
-                  const std::uint32_t* w) noexcept {
-  const std::uint32_t a12 = rotl(a, 12);
-  const std::uint32_t ss1 = rotl(a12 + e + kT[J], 7);
-  const std::uint32_t ss2 = ss1 ^ a12;
-  std::uint32_t ff, gg;
-  if constexpr (J < 16) {
-    ff = a ^ b ^ c;
-    gg = e ^ f ^ g;
-  } else {
-    ff = (a & b) | (a & c) | (b & c);
-    gg = (e & f) | (~e & g);
-  }
-  const std::uint32_t tt1 = ff + d + ss2 + (w[J] ^ w[J + 4]);
-  const std::uint32_t tt2 = gg + h + ss1 + w[J];
-  d = c;
-  c = rotl(b, 9);
-  b = a;
-  a = tt1;
-  h = g;
-  g = rotl(f, 19);
-  f = e;
-  e = p0(tt2);
-}
-
-template <unsigned... J>
-inline void rounds(std::uint32_t (&r)[8], const std::uint32_t* w,
-                   std::integer_sequence<unsigned, J...>) noexcept {
-  (round<J>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], w), ...);
-}
-
-// Message expansion W16..W67, unrolled: as a loop, GCC vectorises it into
-// overlapping loads that stall on the stores three words back.
+// Message expansion W16..W67 and W′0..W′63, unrolled: as a loop, GCC
+// vectorises it into overlapping loads that stall on the stores three
+// words back.
 template <unsigned... I>
 inline void expand(std::uint32_t* w, std::integer_sequence<unsigned, I...>) noexcept {
   ((w[I + 16] = p1(w[I] ^ w[I + 7] ^ rotl(w[I + 13], 15)) ^ rotl(w[I + 3], 7) ^ w[I + 10]), ...);
 }
 
-void compress_one(ChainingValue& v, const std::uint8_t* block) noexcept {
-  std::uint32_t w[68];
-  for (int i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
-  expand(w, std::make_integer_sequence<unsigned, 52>{});
-  std::uint32_t r[8] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-  rounds(r, w, std::make_integer_sequence<unsigned, 64>{});
-  for (int i = 0; i < 8; ++i) v[i] ^= r[i];
+template <unsigned... I>
+inline void rounds(std::uint32_t (&r)[8], const std::uint32_t* w, const std::uint32_t* w1,
+                   std::integer_sequence<unsigned, I...>) noexcept {
+  (detail::four_rounds<4 * I>(r, w, w1), ...);
+}
+
+void compress_portable(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept {
+  for (std::size_t n = 0; n < blocks; ++n, data += 64) {
+    std::uint32_t w[68], w1[64];
+    for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
+    expand(w, std::make_integer_sequence<unsigned, 52>{});
+    for (int i = 0; i < 64; ++i) w1[i] = w[i] ^ w[i + 4];
+    std::uint32_t r[8] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+    rounds(r, w, w1, std::make_integer_sequence<unsigned, 16>{});
+    for (int i = 0; i < 8; ++i) v[i] ^= r[i];
+  }
 }
 
 }  // namespace
 
 void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept {
-  for (std::size_t i = 0; i < blocks; ++i) compress_one(v, data + 64 * i);
+  if (blocks == 0) return;
+  if (cpu::has(detail::kAvx2Features)) {
+    detail::compress_avx2(v, data, blocks);
+  } else {
+    compress_portable(v, data, blocks);
+  }
 }
 
 Bytes digest(ByteView data) {

@@ -15,9 +15,10 @@ inline constexpr std::size_t kBlockSize = 16;
 using Block = std::array<std::uint8_t, kBlockSize>;
 
 // Sm4KeySchedule holds the round keys rk0 … rk31 in the order the key
-// expansion produces them.
+// expansion produces them. It wipes them when it is destroyed.
 struct Sm4KeySchedule {
   std::array<std::uint32_t, 32> rk;
+  ~Sm4KeySchedule();
 };
 
 namespace cipher {
@@ -34,7 +35,7 @@ std::expected<Block, Sm4Error> encrypt_block(const Sm4KeySchedule& schedule, Byt
 // encrypt_block.
 std::expected<Block, Sm4Error> decrypt_block(const Sm4KeySchedule& schedule, const Block& block);
 
-// encrypt_raw and decrypt_raw are the infallible forms the modes run on:
+// encrypt_raw and decrypt_raw are the infallible single-block forms:
 // `out` may alias `in`.
 void encrypt_raw(const Sm4KeySchedule& schedule, const std::uint8_t* in, std::uint8_t* out) noexcept;
 void decrypt_raw(const Sm4KeySchedule& schedule, const std::uint8_t* in, std::uint8_t* out) noexcept;

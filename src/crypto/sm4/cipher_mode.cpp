@@ -1,68 +1,108 @@
 #include "crypto/sm4/cipher_mode.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "crypto/sm4/gcm.h"
+#include "crypto/sm4/path.h"
 
 namespace tarnwick::sm4::cipher_mode {
 namespace {
+
+using detail::Chain;
+using detail::Counter;
+using detail::Path;
+using detail::Wiped;
+
+// The parallel modes work through the data in pieces that stay in the
+// first-level cache between the block pass and the XOR pass.
+constexpr std::size_t kPiece = 4096;
 
 inline void xor_into(std::uint8_t* dst, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) dst[i] = a[i] ^ b[i];
 }
 
-// cfb runs CFB with 128-bit feedback; both directions use E, the register
-// taking the ciphertext block.
-Bytes cfb(const Sm4KeySchedule& s, ByteView data, const Block& iv, bool decrypt) {
-  Bytes out(data.size());
-  Block reg = iv;
-  Block ks;
-  const std::size_t whole = data.size() / kBlockSize * kBlockSize;
-  for (std::size_t off = 0; off < whole; off += kBlockSize) {
-    cipher::encrypt_raw(s, reg.data(), ks.data());
-    xor_into(out.data() + off, ks.data(), data.data() + off, kBlockSize);
-    const std::uint8_t* feedback = decrypt ? data.data() + off : out.data() + off;
-    std::copy_n(feedback, kBlockSize, reg.begin());
+// decrypt_keys holds the round keys in reverse, for D.
+struct DecryptKeys {
+  Wiped<detail::RoundKeys> keys;
+  explicit DecryptKeys(const Sm4KeySchedule& s) {
+    for (int i = 0; i < 32; ++i) keys.value[i] = s.rk[static_cast<std::size_t>(31 - i)];
   }
-  if (whole < data.size()) {
-    cipher::encrypt_raw(s, reg.data(), ks.data());
-    xor_into(out.data() + whole, ks.data(), data.data() + whole, data.size() - whole);
+};
+
+Bytes cfb_encrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
+  Bytes out(data.size());
+  Wiped<Block> reg;
+  reg.value = iv;
+  detail::active().chain(Chain::CfbEncrypt, s.rk.data(), reg.value.data(), data.data(), out.data(), data.size());
+  return out;
+}
+
+// cfb_decrypt: P_i = E(C_(i−1)) ⊕ C_i with C_0 = IV, the E inputs being the
+// IV and the ciphertext itself, so every block is independent.
+Bytes cfb_decrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
+  const Path& path = detail::active();
+  const std::size_t n = data.size(), m = n / kBlockSize, r = n % kBlockSize;
+  Bytes out(n);
+  if (n == 0) return out;
+  const std::uint8_t* c = data.data();
+  Wiped<Block> ks;
+  path.crypt_blocks(s.rk.data(), iv.data(), ks.value.data(), 1);
+  xor_into(out.data(), ks.value.data(), c, std::min(n, kBlockSize));
+  // Whole blocks 1 … m − 1 from C_0 … C_(m−2).
+  for (std::size_t i = 1; i < m;) {
+    const std::size_t count = std::min(m - i, kPiece / kBlockSize);
+    std::uint8_t* o = out.data() + kBlockSize * i;
+    path.crypt_blocks(s.rk.data(), c + kBlockSize * (i - 1), o, count);
+    xor_into(o, o, c + kBlockSize * i, kBlockSize * count);
+    i += count;
+  }
+  if (m > 0 && r > 0) {
+    path.crypt_blocks(s.rk.data(), c + kBlockSize * (m - 1), ks.value.data(), 1);
+    xor_into(out.data() + kBlockSize * m, ks.value.data(), c + kBlockSize * m, r);
   }
   return out;
 }
 
 Bytes cbc_encrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
+  const Path& path = detail::active();
   const std::size_t whole = data.size() / kBlockSize * kBlockSize;
   const std::size_t rest = data.size() - whole;
   Bytes out(whole + kBlockSize);
-  Block reg = iv;
-  for (std::size_t off = 0; off < whole; off += kBlockSize) {
-    xor_into(reg.data(), reg.data(), data.data() + off, kBlockSize);
-    cipher::encrypt_raw(s, reg.data(), reg.data());
-    std::copy(reg.begin(), reg.end(), out.begin() + static_cast<std::ptrdiff_t>(off));
-  }
+  Wiped<Block> reg;
+  reg.value = iv;
+  path.chain(Chain::CbcEncrypt, s.rk.data(), reg.value.data(), data.data(), out.data(), whole);
   // The final block: the partial tail followed by PKCS#7 padding, a whole
   // block of 0x10 when the data ends on a block boundary.
   Block last;
   last.fill(static_cast<std::uint8_t>(kBlockSize - rest));
   std::copy_n(data.data() + whole, rest, last.begin());
-  xor_into(reg.data(), reg.data(), last.data(), kBlockSize);
-  cipher::encrypt_raw(s, reg.data(), out.data() + whole);
+  path.chain(Chain::CbcEncrypt, s.rk.data(), reg.value.data(), last.data(), out.data() + whole, kBlockSize);
   return out;
 }
 
 std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
   if (data.size() % kBlockSize != 0) return std::unexpected(Sm4Error::InvalidDataLength);
   if (data.empty()) return std::unexpected(Sm4Error::InvalidPaddingByte);
+  const Path& path = detail::active();
+  const DecryptKeys d(s);
   Bytes out(data.size());
-  const std::uint8_t* prev = iv.data();
-  for (std::size_t off = 0; off < data.size(); off += kBlockSize) {
-    cipher::decrypt_raw(s, data.data() + off, out.data() + off);
-    xor_into(out.data() + off, out.data() + off, prev, kBlockSize);
-    prev = data.data() + off;
+  const std::size_t m = data.size() / kBlockSize;
+  for (std::size_t i = 0; i < m;) {
+    const std::size_t count = std::min(m - i, kPiece / kBlockSize);
+    std::uint8_t* o = out.data() + kBlockSize * i;
+    path.crypt_blocks(d.keys.value, data.data() + kBlockSize * i, o, count);
+    xor_into(o, o, i == 0 ? iv.data() : data.data() + kBlockSize * (i - 1), kBlockSize);
+    xor_into(o + kBlockSize, o + kBlockSize, data.data() + kBlockSize * i, kBlockSize * (count - 1));
+    i += count;
   }
-  const std::uint8_t p = out.back();
-  if (p == 0 || p > kBlockSize) return std::unexpected(Sm4Error::InvalidPaddingByte);
+  // The number of bytes removed is visible in the result's length.
+  std::uint8_t p = out.back();
+  detail::declassify(&p, 1);
+  if (p == 0 || p > kBlockSize) {
+    detail::wipe(out.data(), out.size());  // no plaintext leaves a failed call
+    return std::unexpected(Sm4Error::InvalidPaddingByte);
+  }
   out.resize(out.size() - p);
   return out;
 }
@@ -71,26 +111,19 @@ std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView dat
 
 std::expected<Bytes, Sm4Error> ofb(const Sm4ModeCipher& cipher, ByteView data, const Block& iv) {
   Bytes out(data.size());
-  Block reg = iv;
-  for (std::size_t off = 0; off < data.size(); off += kBlockSize) {
-    cipher::encrypt_raw(cipher.schedule, reg.data(), reg.data());
-    xor_into(out.data() + off, reg.data(), data.data() + off, std::min(kBlockSize, data.size() - off));
-  }
+  Wiped<Block> reg;
+  reg.value = iv;
+  detail::active().chain(Chain::Ofb, cipher.schedule.rk.data(), reg.value.data(), data.data(), out.data(),
+                         data.size());
   return out;
 }
 
 std::expected<Bytes, Sm4Error> ctr(const Sm4ModeCipher& cipher, ByteView data, const Block& iv) {
   Bytes out(data.size());
-  Block counter = iv;
-  Block ks;
-  for (std::size_t off = 0; off < data.size(); off += kBlockSize) {
-    cipher::encrypt_raw(cipher.schedule, counter.data(), ks.data());
-    xor_into(out.data() + off, ks.data(), data.data() + off, std::min(kBlockSize, data.size() - off));
-    // 128-bit big-endian increment; all FF wraps to all 00.
-    for (std::size_t i = kBlockSize; i-- > 0;) {
-      if (++counter[i] != 0) break;
-    }
-  }
+  Wiped<Block> counter;
+  counter.value = iv;
+  detail::active().ctr(cipher.schedule.rk.data(), counter.value.data(), Counter::Full128, data.data(), out.data(),
+                       data.size());
   return out;
 }
 
@@ -99,7 +132,7 @@ std::expected<Bytes, Sm4Error> encrypt(const Sm4ModeCipher& cipher, ByteView aad
   Block reg;
   std::copy(iv.begin(), iv.end(), reg.begin());
   switch (cipher.mode) {
-    case Sm4Mode::Cfb: return cfb(cipher.schedule, data, reg, false);
+    case Sm4Mode::Cfb: return cfb_encrypt(cipher.schedule, data, reg);
     case Sm4Mode::Ofb: return ofb(cipher, data, reg);
     case Sm4Mode::Ctr: return ctr(cipher, data, reg);
     case Sm4Mode::Cbc: return cbc_encrypt(cipher.schedule, data, reg);
@@ -113,7 +146,7 @@ std::expected<Bytes, Sm4Error> decrypt(const Sm4ModeCipher& cipher, ByteView aad
   Block reg;
   std::copy(iv.begin(), iv.end(), reg.begin());
   switch (cipher.mode) {
-    case Sm4Mode::Cfb: return cfb(cipher.schedule, data, reg, true);
+    case Sm4Mode::Cfb: return cfb_decrypt(cipher.schedule, data, reg);
     case Sm4Mode::Ofb: return ofb(cipher, data, reg);
     case Sm4Mode::Ctr: return ctr(cipher, data, reg);
     case Sm4Mode::Cbc: return cbc_decrypt(cipher.schedule, data, reg);

@@ -4,8 +4,14 @@
 
 #include <algorithm>
 
+#include "crypto/sm4/path.h"
+
 namespace tarnwick::sm4 {
 namespace {
+
+using detail::Counter;
+using detail::Path;
+using detail::Wiped;
 
 inline std::uint64_t load64(const std::uint8_t* p) {
   std::uint64_t v = 0;
@@ -20,88 +26,68 @@ inline void store64(std::uint8_t* p, std::uint64_t v) {
   }
 }
 
-// gf_mul is the product X·Y in GF(2^128) of SP 800-38D §6.3, bit by bit
-// from the most significant bit of X, with masks in place of branches so
-// that the time does not depend on H.
-Block128 gf_mul(Block128 x, Block128 y) {
-  Block128 z{0, 0};
-  Block128 v = y;
-  for (int i = 0; i < 128; ++i) {
-    const std::uint64_t word = i < 64 ? x.hi : x.lo;
-    const std::uint64_t bit = (word >> (63 - (i & 63))) & 1;
-    const std::uint64_t take = 0 - bit;
-    z.hi ^= v.hi & take;
-    z.lo ^= v.lo & take;
-    const std::uint64_t reduce = 0 - (v.lo & 1);
-    v.lo = (v.lo >> 1) | (v.hi << 63);
-    v.hi = (v.hi >> 1) ^ (0xe100000000000000ULL & reduce);
-  }
-  return z;
-}
-
-// ghash hashes `data`, a multiple of 16 bytes, under `h`.
-Block128 ghash(Block128 h, ByteView data) {
-  Block128 y{0, 0};
-  for (const Block128& x : gcm::to_blocks(data)) {
-    y.hi ^= x.hi;
-    y.lo ^= x.lo;
-    y = gf_mul(y, h);
-  }
-  return y;
-}
-
-Block to_block(Block128 b) {
-  Block out;
-  store64(out.data(), b.hi);
-  store64(out.data() + 8, b.lo);
-  return out;
-}
-
+// inc32 adds 1 modulo 2^32 to bytes 12 … 15, leaving bytes 0 … 11 alone,
+// with arithmetic only (the counter derives from H).
 void inc32(Block& cb) {
-  for (std::size_t i = kBlockSize; i-- > 12;) {
-    if (++cb[i] != 0) break;
+  std::uint32_t v =
+      (std::uint32_t{cb[12]} << 24) | (std::uint32_t{cb[13]} << 16) | (std::uint32_t{cb[14]} << 8) | cb[15];
+  v += 1;
+  cb[12] = static_cast<std::uint8_t>(v >> 24);
+  cb[13] = static_cast<std::uint8_t>(v >> 16);
+  cb[14] = static_cast<std::uint8_t>(v >> 8);
+  cb[15] = static_cast<std::uint8_t>(v);
+}
+
+// Pieces of this size are encrypted and then hashed while in cache.
+constexpr std::size_t kPiece = 4096;
+
+// Context holds a call's secrets: the GHASH key made from H = E(0^128), and
+// J0. Both are wiped when it goes out of scope.
+struct Context {
+  const Path& path;
+  const Sm4KeySchedule& schedule;
+  detail::GhashKey key;
+  Wiped<Block> j0;
+
+  Context(const Path& p, const Sm4KeySchedule& s, const Block& iv) : path(p), schedule(s) {
+    Wiped<Block> h;
+    const Block zero{};
+    path.crypt_blocks(schedule.rk.data(), zero.data(), h.value.data(), 1);
+    path.ghash_init(key, h.value.data());
+    // J0 = GHASH(IV ‖ 0^64 ‖ [128]_64).
+    std::uint8_t input[32] = {};
+    std::copy(iv.begin(), iv.end(), input);
+    input[31] = 0x80;
+    path.ghash(key, j0.value.data(), input, 2);
   }
-}
 
-void append_padded(Bytes& buf, ByteView part) {
-  buf.insert(buf.end(), part.begin(), part.end());
-  const std::size_t rest = part.size() % kBlockSize;
-  if (rest != 0) buf.insert(buf.end(), kBlockSize - rest, 0);
-}
+  // hash folds `data` into `y`, zero-padded to a whole number of blocks.
+  void hash(Block& y, ByteView data) const {
+    const std::size_t whole = data.size() / kBlockSize;
+    if (whole > 0) path.ghash(key, y.data(), data.data(), whole);
+    if (data.size() % kBlockSize != 0) {
+      Block last{};
+      std::copy(data.begin() + static_cast<std::ptrdiff_t>(whole * kBlockSize), data.end(), last.begin());
+      path.ghash(key, y.data(), last.data(), 1);
+    }
+  }
 
-struct Setup {
-  Block128 h;
-  Block j0;
+  // finish appends the length block and returns the tag GCTR(J0, S).
+  void finish(Block& y, std::size_t aad_len, std::size_t ct_len, std::uint8_t* tag) const {
+    std::uint8_t lengths[16];
+    store64(lengths, static_cast<std::uint64_t>(aad_len) * 8);
+    store64(lengths + 8, static_cast<std::uint64_t>(ct_len) * 8);
+    path.ghash(key, y.data(), lengths, 1);
+    Wiped<Block> e;
+    path.crypt_blocks(schedule.rk.data(), j0.value.data(), e.value.data(), 1);
+    for (std::size_t i = 0; i < kBlockSize; ++i) tag[i] = e.value[i] ^ y[i];
+  }
+
+  // gctr runs the counter mode from inc32(J0).
+  void gctr(const std::uint8_t* in, std::uint8_t* out, std::size_t len, Block& counter) const {
+    path.ctr(schedule.rk.data(), counter.data(), Counter::Low32, in, out, len);
+  }
 };
-
-// setup derives H = E(0^128) and J0 = GHASH(IV ‖ 0^64 ‖ [128]_64).
-Setup setup(const Sm4KeySchedule& s, const Block& iv) {
-  Block zero{};
-  Block h_bytes;
-  cipher::encrypt_raw(s, zero.data(), h_bytes.data());
-  const Block128 h{load64(h_bytes.data()), load64(h_bytes.data() + 8)};
-  std::uint8_t j0_input[32] = {};
-  std::copy(iv.begin(), iv.end(), j0_input);
-  j0_input[31] = 0x80;
-  return {h, to_block(ghash(h, j0_input))};
-}
-
-// tag computes GCTR(J0, S) with S the GHASH of the padded AAD, the padded
-// ciphertext and their bit lengths.
-Block tag(const Sm4KeySchedule& s, const Setup& st, ByteView aad, ByteView ciphertext) {
-  Bytes buf;
-  append_padded(buf, aad);
-  append_padded(buf, ciphertext);
-  std::uint8_t lengths[16];
-  store64(lengths, static_cast<std::uint64_t>(aad.size()) * 8);
-  store64(lengths + 8, static_cast<std::uint64_t>(ciphertext.size()) * 8);
-  buf.insert(buf.end(), lengths, lengths + 16);
-  const Block sblock = to_block(ghash(st.h, buf));
-  Block t;
-  cipher::encrypt_raw(s, st.j0.data(), t.data());
-  for (std::size_t i = 0; i < kBlockSize; ++i) t[i] ^= sblock[i];
-  return t;
-}
 
 }  // namespace
 
@@ -118,13 +104,18 @@ std::vector<Block128> to_blocks(ByteView data) {
 
 std::expected<Bytes, Sm4Error> encrypt(const Sm4KeySchedule& schedule, ByteView aad, ByteView plaintext,
                                        const Block& iv) {
-  const Setup st = setup(schedule, iv);
-  Block icb = st.j0;
-  inc32(icb);
-  auto out = cipher_mode::gctr(schedule, icb, plaintext);
-  if (!out) return out;
-  const Block t = tag(schedule, st, aad, *out);
-  out->insert(out->end(), t.begin(), t.end());
+  const Context c(detail::active(), schedule, iv);
+  Bytes out(plaintext.size() + kBlockSize);
+  Wiped<Block> counter, y;
+  counter.value = c.j0.value;
+  inc32(counter.value);
+  c.hash(y.value, aad);
+  for (std::size_t off = 0; off < plaintext.size(); off += kPiece) {
+    const std::size_t len = std::min(kPiece, plaintext.size() - off);
+    c.gctr(plaintext.data() + off, out.data() + off, len, counter.value);
+    c.hash(y.value, ByteView(out.data() + off, len));
+  }
+  c.finish(y.value, aad.size(), plaintext.size(), out.data() + plaintext.size());
   return out;
 }
 
@@ -133,14 +124,21 @@ std::expected<Bytes, Sm4Error> decrypt(const Sm4KeySchedule& schedule, ByteView 
   if (input.size() < kBlockSize) return std::unexpected(Sm4Error::InvalidDataLength);
   const ByteView ciphertext = input.first(input.size() - kBlockSize);
   const ByteView received = input.last(kBlockSize);
-  const Setup st = setup(schedule, iv);
-  const Block expected = tag(schedule, st, aad, ciphertext);
-  if (CRYPTO_memcmp(expected.data(), received.data(), kBlockSize) != 0) {
-    return std::unexpected(Sm4Error::TagMismatch);
-  }
-  Block icb = st.j0;
-  inc32(icb);
-  return cipher_mode::gctr(schedule, icb, ciphertext);
+  const Context c(detail::active(), schedule, iv);
+  Wiped<Block> y, expected;
+  c.hash(y.value, aad);
+  c.hash(y.value, ciphertext);
+  c.finish(y.value, aad.size(), ciphertext.size(), expected.value.data());
+  // The two tags are compared in constant time; only the verdict is public.
+  int differ = CRYPTO_memcmp(expected.value.data(), received.data(), kBlockSize);
+  detail::declassify(&differ, sizeof differ);
+  if (differ != 0) return std::unexpected(Sm4Error::TagMismatch);
+  Bytes out(ciphertext.size());
+  Wiped<Block> counter;
+  counter.value = c.j0.value;
+  inc32(counter.value);
+  c.gctr(ciphertext.data(), out.data(), ciphertext.size(), counter.value);
+  return out;
 }
 
 }  // namespace gcm
@@ -149,14 +147,9 @@ namespace cipher_mode {
 
 std::expected<Bytes, Sm4Error> gctr(const Sm4KeySchedule& schedule, const Block& icb, ByteView x) {
   Bytes out(x.size());
-  Block cb = icb;
-  Block ks;
-  for (std::size_t off = 0; off < x.size(); off += kBlockSize) {
-    cipher::encrypt_raw(schedule, cb.data(), ks.data());
-    const std::size_t n = std::min(kBlockSize, x.size() - off);
-    for (std::size_t i = 0; i < n; ++i) out[off + i] = x[off + i] ^ ks[i];
-    inc32(cb);
-  }
+  Wiped<Block> counter;
+  counter.value = icb;
+  detail::active().ctr(schedule.rk.data(), counter.value.data(), Counter::Low32, x.data(), out.data(), x.size());
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "support/cpu.h"
 #include "support/hex.h"
 
 namespace tarnwick::sm3 {
@@ -74,6 +75,45 @@ TEST(Sm3Compress, SplitCallsEqualOneCall) {
   ChainingValue none = kInitialValue;
   compress(none, msg.data(), 0);
   EXPECT_EQ(none, kInitialValue);
+}
+
+// Both compressions (the portable one, and the one with the message
+// expansion in vector registers) against OpenSSL, at every length up to
+// four blocks and at a few long ones, and split calls against one call.
+TEST(Sm3Compress, EveryPathAgreesWithOpenSsl) {
+  struct Path {
+    const char* name;
+    std::uint32_t withheld;
+    std::uint32_t needs;
+  };
+  const Path paths[] = {
+      {"portable", ~std::uint32_t{0}, 0},
+      {"avx2", 0, cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2},
+  };
+  std::mt19937 rng(3);
+  Bytes msg(70000);
+  for (auto& b : msg) b = static_cast<std::uint8_t>(rng());
+  struct Restore {
+    ~Restore() { cpu::testing::withhold(0); }
+  } restore;
+  for (const Path& p : paths) {
+    SCOPED_TRACE(p.name);
+    if ((cpu::testing::probed() & p.needs) != p.needs) continue;
+    cpu::testing::withhold(p.withheld);
+    for (std::size_t len = 0; len <= 256; ++len) {
+      const ByteView m(msg.data(), len);
+      ASSERT_EQ(digest(m), openssl_sm3(m)) << len;
+    }
+    for (std::size_t len : {1000u, 1024u, 16384u, 65537u}) {
+      const ByteView m(msg.data(), len);
+      ASSERT_EQ(digest(m), openssl_sm3(m)) << len;
+    }
+    ChainingValue one = kInitialValue, split = kInitialValue;
+    compress(one, msg.data(), 7);
+    compress(split, msg.data(), 3);
+    compress(split, msg.data() + 192, 4);
+    EXPECT_EQ(one, split);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,471 @@
+// The AES-NI + AVX2 SM4 path. The S-box is AESENCLAST (the AES S-box
+// followed by ShiftRows) between two affine maps, each evaluated as two
+// PSHUFB lookups of 16-entry tables of public constants indexed by the
+// nibbles of the secret bytes (sbox.h): the secret selects lanes inside a
+// register, never a memory address.
+//
+// Independent blocks are held transposed, eight to a group of four ymm
+// registers, four groups interleaved; ShiftRows is undone inside the byte
+// shuffles that L needs anyway. Serial chains run one block in xmm
+// registers in the pre-mapped domain of linear.h, each word laid along row
+// 3 of the AES state so that ShiftRows rotates it usefully (see below).
+#include <immintrin.h>
+
+#include <array>
+#include <cstring>
+
+#include "crypto/sm4/linear.h"
+#include "crypto/sm4/path.h"
+#include "support/cpu.h"
+
+#define TARNWICK_AESNI __attribute__((target("avx2,avx,aes,pclmul,ssse3,sse4.1")))
+#define TARNWICK_AESNI_INLINE [[gnu::always_inline]] inline TARNWICK_AESNI
+
+namespace tarnwick::sm4::detail {
+
+void ghash_pclmul_init(GhashKey& key, const std::uint8_t h[16]);
+void ghash_pclmul(const GhashKey& key, std::uint8_t y[16], const std::uint8_t* in, std::size_t n);
+
+namespace {
+
+using Shuffle = std::array<std::uint8_t, 16>;
+
+// Byte permutations, as PSHUFB controls: out[i] = in[m[i]].
+constexpr Shuffle kInvShiftRows = [] {  // FIPS 197 §5.3.1, state byte 4c + r
+  Shuffle m{};
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r) m[4 * c + r] = static_cast<std::uint8_t>(4 * ((c - r + 4) % 4) + r);
+  return m;
+}();
+
+constexpr Shuffle rotate_words(int bytes) {  // each 32-bit word <<< 8·bytes
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = static_cast<std::uint8_t>((i & ~3) | ((i - bytes) & 3));
+  return m;
+}
+
+constexpr Shuffle then(const Shuffle& first, const Shuffle& second) {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = first[second[i]];
+  return m;
+}
+
+constexpr Shuffle kBswapWords = [] {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = static_cast<std::uint8_t>((i & ~3) | (3 - (i & 3)));
+  return m;
+}();
+
+constexpr Shuffle kUnshift0 = kInvShiftRows;
+constexpr Shuffle kUnshift8 = then(kInvShiftRows, rotate_words(1));
+constexpr Shuffle kUnshift16 = then(kInvShiftRows, rotate_words(2));
+constexpr Shuffle kUnshift24 = then(kInvShiftRows, rotate_words(3));
+
+// Nibble tables of the pre-mapped single-block round. Q_d = G_d·I(ỹ) comes
+// from SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63 through the matrix G_d·Aaes⁻¹; only d = 0
+// and d = 3 are looked up, Q_1 = Q_2 being their sum (linear.h). All the
+// constants (those of the four terms, and K) are equal in every byte, so
+// they survive rotation and sum to one constant C; it sits in the d = 0
+// table, whose lookup enters the sum three times (as Q_0, and inside Q_1
+// and Q_2), which leaves C once.
+constexpr sbox::Mat out_matrix(int d) { return sbox::compose(linear::kOut[d], sbox::inverse(sbox::kAesAffine)); }
+constexpr std::uint8_t out_constant() {
+  std::uint8_t c = linear::kK;
+  for (int e = 0; e < 4; ++e) c ^= sbox::apply(out_matrix(e), 0x63);
+  return c;
+}
+constexpr sbox::NibbleTables kOut0Tables = sbox::nibble_tables(out_matrix(0), out_constant());
+constexpr sbox::NibbleTables kOut3Tables = sbox::nibble_tables(out_matrix(3), 0);
+constexpr sbox::NibbleTables kToPremapped = sbox::nibble_tables(linear::kPre, 0);
+constexpr sbox::NibbleTables kFromPremapped = sbox::nibble_tables(linear::kPreInverse, 0);
+
+TARNWICK_AESNI_INLINE __m128i vec(const std::array<std::uint8_t, 16>& a) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data()));
+}
+
+TARNWICK_AESNI_INLINE __m256i vec2(const std::array<std::uint8_t, 16>& a) {
+  return _mm256_broadcastsi128_si256(vec(a));
+}
+
+// affine128 evaluates the byte map of `t` on every byte of `v`.
+TARNWICK_AESNI_INLINE __m128i affine128(__m128i v, const sbox::NibbleTables& t) {
+  const __m128i mask = _mm_set1_epi8(0x0f);
+  const __m128i lo = _mm_and_si128(v, mask);
+  const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), mask);
+  return _mm_xor_si128(_mm_shuffle_epi8(vec(t.lo), lo), _mm_shuffle_epi8(vec(t.hi), hi));
+}
+
+TARNWICK_AESNI_INLINE __m256i affine256(__m256i v, __m256i tlo, __m256i thi) {
+  const __m256i mask = _mm256_set1_epi8(0x0f);
+  const __m256i lo = _mm256_and_si256(v, mask);
+  const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), mask);
+  return _mm256_xor_si256(_mm256_shuffle_epi8(tlo, lo), _mm256_shuffle_epi8(thi, hi));
+}
+
+// ---- one block at a time, pre-mapped ----
+//
+// A state word is held in "row layout": byte k of the word sits in row 3 of
+// column k of the AES state (register byte 4k + 3); the other rows carry
+// nothing of use, and nothing ever moves from them into row 3 (every
+// operation below is bytewise, moves whole columns, or shifts bits
+// downwards within a column). In that layout:
+//  - AESENCLAST's ShiftRows turns row 3 by three columns, which is the
+//    word rotated left by 8 bits: one of the four rotations L needs, free;
+//  - a rotation by whole bytes moves whole columns: PSHUFD, one cycle;
+//  - the high nibble of row 3 is a 32-bit shift with nothing to mask.
+
+// Rows moves a word in lanes 0 … 3 of a block register into row layout, and
+// back.
+constexpr Shuffle to_rows(int word) {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = 0x80;
+  for (int k = 0; k < 4; ++k) m[4 * k + 3] = static_cast<std::uint8_t>(4 * word + k);
+  return m;
+}
+constexpr Shuffle from_rows(int word) {
+  Shuffle m{};
+  for (int i = 0; i < 16; ++i) m[i] = 0x80;
+  for (int k = 0; k < 4; ++k) m[4 * word + k] = static_cast<std::uint8_t>(4 * k + 3);
+  return m;
+}
+constexpr Shuffle kToRows[4] = {to_rows(0), to_rows(1), to_rows(2), to_rows(3)};
+constexpr Shuffle kFromRows[4] = {from_rows(0), from_rows(1), from_rows(2), from_rows(3)};
+
+// Column moves for a rotation left by 8, 16 and 24 bits: lane c takes lane
+// c − 1, c − 2, c − 3.
+constexpr int kColumnsRot8 = 0x93, kColumnsRot16 = 0x4e, kColumnsRot24 = 0x39;
+
+// PremappedKeys holds r̃k_i = P·rk_i ⊕ T·C, bytewise, in row layout.
+struct PremappedKeys {
+  alignas(32) std::uint32_t k[32][4];
+};
+
+TARNWICK_AESNI void premap_keys(const RoundKeys rk, PremappedKeys& out) {
+  for (int i = 0; i < 32; ++i) {
+    const __m128i v = affine128(_mm_cvtsi32_si128(static_cast<int>(rk[i])), sbox::kAesNiPreTables);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.k[i]), _mm_shuffle_epi8(v, vec(kToRows[0])));
+  }
+}
+
+// Words is one block's four state words in row layout.
+struct Words {
+  __m128i w[4];
+};
+
+TARNWICK_AESNI_INLINE Words split(__m128i v) {
+  return {{_mm_shuffle_epi8(v, vec(kToRows[0])), _mm_shuffle_epi8(v, vec(kToRows[1])),
+           _mm_shuffle_epi8(v, vec(kToRows[2])), _mm_shuffle_epi8(v, vec(kToRows[3]))}};
+}
+
+TARNWICK_AESNI_INLINE __m128i join(const Words& x) {
+  return _mm_or_si128(
+      _mm_or_si128(_mm_shuffle_epi8(x.w[0], vec(kFromRows[0])), _mm_shuffle_epi8(x.w[1], vec(kFromRows[1]))),
+      _mm_or_si128(_mm_shuffle_epi8(x.w[2], vec(kFromRows[2])), _mm_shuffle_epi8(x.w[3], vec(kFromRows[3]))));
+}
+
+TARNWICK_AESNI_INLINE __m128i to_premapped(const std::uint8_t* p) {
+  const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), vec(kBswapWords));
+  return affine128(v, kToPremapped);
+}
+
+TARNWICK_AESNI_INLINE __m128i from_premapped(__m128i v) {
+  return _mm_shuffle_epi8(affine128(v, kFromPremapped), vec(kBswapWords));
+}
+
+// crypt_premapped runs the 32 rounds on pre-mapped words in row layout and
+// returns X35, X34, X33, X32. As in the GFNI kernel, the next round's ỹ is
+// formed beside the new word. After AESENCLAST row 3 holds SB(ỹ) <<< 8, so
+// the four terms G_d·I(ỹ) <<< 8d come out of the lookups rotated by 8
+// already and need column moves of −8, 0, 8 and 16 bits.
+TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
+  __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
+  const __m128i mask = _mm_set1_epi8(0x0f);
+  const __m128i zero = _mm_setzero_si128();
+  auto key = [&](int i) TARNWICK_AESNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
+  auto lookup = [&](const sbox::NibbleTables& t, __m128i lo, __m128i hi) TARNWICK_AESNI {
+    return _mm_xor_si128(_mm_shuffle_epi8(vec(t.lo), lo), _mm_shuffle_epi8(vec(t.hi), hi));
+  };
+  __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
+  auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_AESNI {
+    const __m128i sb = _mm_aesenclast_si128(y, zero);
+    const __m128i lo = _mm_and_si128(sb, mask);
+    const __m128i hi = _mm_srli_epi32(sb, 4);  // row 3: the high nibble, zero above
+    const __m128i t0 = lookup(kOut0Tables, lo, hi);
+    const __m128i t3 = lookup(kOut3Tables, lo, hi);
+    const __m128i t1 = _mm_xor_si128(t0, t3);
+    const __m128i q0 = _mm_shuffle_epi32(t0, kColumnsRot24);
+    const __m128i q1 = t1;
+    const __m128i q2 = _mm_shuffle_epi32(t1, kColumnsRot8);
+    const __m128i q3 = _mm_shuffle_epi32(t3, kColumnsRot16);
+    // ỹ′ = T ⊕ (a ⊕ b ⊕ c ⊕ k′): the bracket is ready long before T, and
+    // the empty statement keeps the compiler from reassociating it with
+    // the new word (which would put two more XORs after T).
+    __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
+    __asm__("" : "+x"(v));
+    const __m128i t = _mm_xor_si128(_mm_xor_si128(q0, q2), _mm_xor_si128(q1, q3));
+    a = _mm_xor_si128(a, t);
+    y = _mm_xor_si128(v, t);
+  };
+  for (int i = 0; i < 32; i += 4) {
+    round(x0, x2, x3, i);
+    round(x1, x3, x0, i + 1);
+    round(x2, x0, x1, i + 2);
+    round(x3, x1, x2, i + 3);
+  }
+  return {{x3, x2, x1, x0}};
+}
+
+TARNWICK_AESNI void crypt1(const PremappedKeys& rk, const std::uint8_t* in, std::uint8_t* out) {
+  const Words o = crypt_premapped(rk, split(to_premapped(in)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(o)));
+}
+
+TARNWICK_AESNI void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in,
+                          std::uint8_t* out, std::size_t len) {
+  Wiped<PremappedKeys> keys;
+  premap_keys(rk, keys.value);
+  Words r = split(to_premapped(reg));
+  for (; len >= 16; len -= 16, in += 16, out += 16) {
+    switch (kind) {
+      case Chain::CbcEncrypt: {
+        const Words pw = split(to_premapped(in));
+        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
+        r = crypt_premapped(keys.value, r);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
+        break;
+      }
+      case Chain::CfbEncrypt: {
+        const Words pw = split(to_premapped(in));
+        r = crypt_premapped(keys.value, r);
+        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
+        break;
+      }
+      case Chain::Ofb: {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        r = crypt_premapped(keys.value, r);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(from_premapped(join(r)), p));
+        break;
+      }
+    }
+  }
+  if (len > 0) {
+    Wiped<std::uint8_t[16]> e;
+    const Words o = crypt_premapped(keys.value, r);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(e.value), from_premapped(join(o)));
+    if (kind == Chain::Ofb) r = o;
+    for (std::size_t i = 0; i < len; ++i) out[i] = e.value[i] ^ in[i];
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(reg), from_premapped(join(r)));
+}
+
+// ---- many blocks, transposed ----
+
+// Group is eight blocks: lane 4l + p of x[j] (l the 128-bit half) holds
+// word j of block 2p + l.
+struct Group {
+  __m256i x[4];
+};
+
+TARNWICK_AESNI_INLINE void transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
+  const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
+  const __m256i t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
+  a = _mm256_unpacklo_epi64(t0, t2);
+  b = _mm256_unpackhi_epi64(t0, t2);
+  c = _mm256_unpacklo_epi64(t1, t3);
+  d = _mm256_unpackhi_epi64(t1, t3);
+}
+
+template <int G>
+TARNWICK_AESNI inline void rounds(Group (&g)[G], const RoundKeys rk) {
+  const __m256i pre_lo = vec2(sbox::kAesNiPreTables.lo), pre_hi = vec2(sbox::kAesNiPreTables.hi);
+  const __m256i post_lo = vec2(sbox::kAesNiPostTables.lo), post_hi = vec2(sbox::kAesNiPostTables.hi);
+  const __m128i zero = _mm_setzero_si128();
+  auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_AESNI {
+    const __m256i k = _mm256_set1_epi32(static_cast<int>(key));
+#pragma GCC unroll 4
+    for (int i = 0; i < G; ++i) {
+      __m256i t = _mm256_xor_si256(_mm256_xor_si256(g[i].x[b], g[i].x[c]), _mm256_xor_si256(g[i].x[d], k));
+      t = affine256(t, pre_lo, pre_hi);
+      const __m128i s0 = _mm_aesenclast_si128(_mm256_castsi256_si128(t), zero);
+      const __m128i s1 = _mm_aesenclast_si128(_mm256_extracti128_si256(t, 1), zero);
+      t = affine256(_mm256_inserti128_si256(_mm256_castsi128_si256(s0), s1, 1), post_lo, post_hi);
+      // t is ShiftRows(S(·)); undo it inside the rotations of L.
+      const __m256i s = _mm256_shuffle_epi8(t, vec2(kUnshift0));
+      const __m256i r8 = _mm256_shuffle_epi8(t, vec2(kUnshift8));
+      const __m256i r16 = _mm256_shuffle_epi8(t, vec2(kUnshift16));
+      const __m256i r24 = _mm256_shuffle_epi8(t, vec2(kUnshift24));
+      const __m256i u = _mm256_xor_si256(_mm256_xor_si256(s, r8), r16);
+      const __m256i u2 = _mm256_or_si256(_mm256_slli_epi32(u, 2), _mm256_srli_epi32(u, 30));
+      g[i].x[a] = _mm256_xor_si256(g[i].x[a], _mm256_xor_si256(_mm256_xor_si256(s, r24), u2));
+    }
+  };
+  for (int r = 0; r < 32; r += 4) {
+    round(0, 1, 2, 3, rk[r]);
+    round(1, 2, 3, 0, rk[r + 1]);
+    round(2, 3, 0, 1, rk[r + 2]);
+    round(3, 0, 1, 2, rk[r + 3]);
+  }
+}
+
+TARNWICK_AESNI_INLINE void load_group(Group& g, const std::uint8_t* in) {
+  const __m256i bswap = vec2(kBswapWords);
+  for (int q = 0; q < 4; ++q)
+    g.x[q] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * q)), bswap);
+  transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
+}
+
+TARNWICK_AESNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix) {
+  const __m256i bswap = vec2(kBswapWords);
+  __m256i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
+  transpose(o[0], o[1], o[2], o[3]);
+  for (int q = 0; q < 4; ++q) {
+    __m256i v = _mm256_shuffle_epi8(o[q], bswap);
+    if (mix != nullptr) v = _mm256_xor_si256(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mix + 32 * q)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * q), v);
+  }
+}
+
+constexpr int kGroups = 4;
+constexpr std::size_t kBatch = 128 * kGroups;  // bytes per full batch
+
+template <int G>
+TARNWICK_AESNI_INLINE void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
+  Group g[G];
+  for (int i = 0; i < G; ++i) load_group(g[i], in + 128 * i);
+  rounds(g, rk);
+  for (int i = 0; i < G; ++i) store_group(g[i], out + 128 * i, nullptr);
+}
+
+TARNWICK_AESNI void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  if (n == 1) {
+    Wiped<PremappedKeys> keys;
+    premap_keys(rk, keys.value);
+    crypt1(keys.value, in, out);
+    return;
+  }
+  std::size_t len = 16 * n;
+  for (; len >= kBatch; len -= kBatch, in += kBatch, out += kBatch) crypt_many<kGroups>(rk, in, out);
+  for (; len >= 128; len -= 128, in += 128, out += 128) crypt_many<1>(rk, in, out);
+  if (len > 0) {
+    Wiped<std::uint8_t[128]> buf;
+    std::memcpy(buf.value, in, len);
+    crypt_many<1>(rk, buf.value, buf.value);
+    std::memcpy(out, buf.value, len);
+  }
+}
+
+// Counter blocks in transposed form; carries between words are masks.
+struct CounterState {
+  std::uint32_t w[4];
+};
+
+TARNWICK_AESNI_INLINE void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
+  const __m256i index = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m256i base3 = _mm256_set1_epi32(static_cast<int>(c.w[3]));
+  const __m256i x3 = _mm256_add_epi32(base3, _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int>(offset))));
+  g.x[3] = x3;
+  g.x[2] = _mm256_set1_epi32(static_cast<int>(c.w[2]));
+  g.x[1] = _mm256_set1_epi32(static_cast<int>(c.w[1]));
+  g.x[0] = _mm256_set1_epi32(static_cast<int>(c.w[0]));
+  if (kind == Counter::Full128) {
+    const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    // x3 < base3 as unsigned numbers: the low word wrapped.
+    __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(base3, sign), _mm256_xor_si256(x3, sign));
+    for (int j = 2; j >= 0; --j) {
+      g.x[j] = _mm256_sub_epi32(g.x[j], carry);
+      carry = _mm256_and_si256(carry, _mm256_cmpeq_epi32(g.x[j], _mm256_setzero_si256()));
+    }
+  }
+}
+
+inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
+  if (kind == Counter::Low32) {
+    c.w[3] += blocks;
+    return;
+  }
+  std::uint64_t lo = (std::uint64_t{c.w[2]} << 32) | c.w[3];
+  std::uint64_t hi = (std::uint64_t{c.w[0]} << 32) | c.w[1];
+  const std::uint64_t sum = lo + blocks;
+  hi += static_cast<std::uint64_t>(sum < lo);
+  lo = sum;
+  c.w[0] = static_cast<std::uint32_t>(hi >> 32);
+  c.w[1] = static_cast<std::uint32_t>(hi);
+  c.w[2] = static_cast<std::uint32_t>(lo >> 32);
+  c.w[3] = static_cast<std::uint32_t>(lo);
+}
+
+template <int G>
+TARNWICK_AESNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
+                                    std::uint8_t* out) {
+  Group g[G];
+  for (int i = 0; i < G; ++i) counters(g[i], c, 8u * static_cast<std::uint32_t>(i), kind);
+  rounds(g, rk);
+  for (int i = 0; i < G; ++i) store_group(g[i], out + 128 * i, in + 128 * i);
+  advance(c, 8u * G, kind);
+}
+
+inline std::uint32_t load_be(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+inline void store_be(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+TARNWICK_AESNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in,
+                        std::uint8_t* out, std::size_t len) {
+  Wiped<CounterState> c;
+  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be(counter + 4 * j);
+  for (; len >= kBatch; len -= kBatch, in += kBatch, out += kBatch) ctr_many<kGroups>(rk, c.value, kind, in, out);
+  for (; len >= 128; len -= 128, in += 128, out += 128) ctr_many<1>(rk, c.value, kind, in, out);
+  if (len > 0) {
+    Wiped<std::uint8_t[128]> buf;
+    std::memcpy(buf.value, in, len);
+    CounterState before = c.value;
+    ctr_many<1>(rk, c.value, kind, buf.value, buf.value);
+    std::memcpy(out, buf.value, len);
+    c.value = before;
+    advance(c.value, static_cast<std::uint32_t>(len / 16), kind);
+    wipe(&before, sizeof before);
+  }
+  for (int j = 0; j < 4; ++j) store_be(counter + 4 * j, c.value.w[j]);
+}
+
+// GB/T 32907-2016 §7.3, the S-box of T′ through AESENCLAST.
+TARNWICK_AESNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
+  constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
+  __m128i k[4];
+  for (int i = 0; i < 4; ++i) k[i] = _mm_set1_epi32(static_cast<int>(load_be(key + 4 * i) ^ kFk[i]));
+  for (unsigned i = 0; i < 32; ++i) {
+    std::uint32_t ck = 0;
+    for (unsigned j = 0; j < 4; ++j) ck = (ck << 8) | (((4 * i + j) * 7) & 0xff);
+    __m128i t = _mm_xor_si128(_mm_xor_si128(k[1], k[2]), _mm_xor_si128(k[3], _mm_set1_epi32(static_cast<int>(ck))));
+    // The word sits in all four columns, so ShiftRows moves nothing.
+    t = affine128(t, sbox::kAesNiPreTables);
+    t = affine128(_mm_aesenclast_si128(t, _mm_setzero_si128()), sbox::kAesNiPostTables);
+    const __m128i r13 = _mm_or_si128(_mm_slli_epi32(t, 13), _mm_srli_epi32(t, 19));
+    const __m128i r23 = _mm_or_si128(_mm_slli_epi32(t, 23), _mm_srli_epi32(t, 9));
+    const __m128i next = _mm_xor_si128(_mm_xor_si128(k[0], t), _mm_xor_si128(r13, r23));
+    rk[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(next));
+    k[0] = k[1];
+    k[1] = k[2];
+    k[2] = k[3];
+    k[3] = next;
+  }
+}
+
+}  // namespace
+
+std::uint32_t aesni_features() noexcept {
+  return cpu::kAesni | cpu::kAvx2 | cpu::kAvx | cpu::kSsse3 | cpu::kPclmul;
+}
+
+const Path kAesniPath = {
+    "aesni-avx2", expand_key, crypt_blocks, ctr, chain, ghash_pclmul_init, ghash_pclmul,
+};
+
+}  // namespace tarnwick::sm4::detail

@@ -1,0 +1,243 @@
+// The portable SM4 path: plain C++ for processors without the vector
+// instructions of the other paths. The S-box is the bitsliced circuit of
+// bitslice.h, so nothing is looked up by a secret index.
+//
+// Single blocks run the circuit on the four bytes of a round as four
+// lanes of a 32-bit word. Sixteen blocks at once are held fully bitsliced:
+// each 64-bit slice carries one bit position of one state word for all 16
+// blocks, lane 16k + b holding byte k of block b, so that the rotations of
+// the linear transform L are renamings of slices and rotations of lanes.
+#include <openssl/crypto.h>
+
+#include <cstring>
+
+#include "crypto/sm4/bitslice.h"
+#include "crypto/sm4/path.h"
+
+namespace tarnwick::sm4::detail {
+namespace {
+
+constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
+
+constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
+
+inline std::uint32_t load_be(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+inline void store_be(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+// GB/T 32907-2016 §7.3: CK_i, byte j being (4i + j)·7 mod 256.
+constexpr std::uint32_t ck(unsigned i) {
+  std::uint32_t w = 0;
+  for (unsigned j = 0; j < 4; ++j) w = (w << 8) | (((4 * i + j) * 7) & 0xff);
+  return w;
+}
+
+void expand_key(const std::uint8_t key[16], RoundKeys rk) {
+  std::uint32_t k[4];
+  for (int i = 0; i < 4; ++i) k[i] = load_be(key + 4 * i) ^ kFk[i];
+  for (unsigned i = 0; i < 32; ++i) {
+    const std::uint32_t b = bitslice::tau(k[1] ^ k[2] ^ k[3] ^ ck(i));
+    const std::uint32_t next = k[0] ^ b ^ rotl(b, 13) ^ rotl(b, 23);
+    rk[i] = next;
+    k[0] = k[1];
+    k[1] = k[2];
+    k[2] = k[3];
+    k[3] = next;
+  }
+  OPENSSL_cleanse(k, sizeof k);
+}
+
+void crypt1(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
+  std::uint32_t x[4] = {load_be(in), load_be(in + 4), load_be(in + 8), load_be(in + 12)};
+  for (int i = 0; i < 32; ++i) {
+    const std::uint32_t b = bitslice::tau(x[1] ^ x[2] ^ x[3] ^ rk[i]);
+    const std::uint32_t next = x[0] ^ b ^ rotl(b, 2) ^ rotl(b, 10) ^ rotl(b, 18) ^ rotl(b, 24);
+    x[0] = x[1];
+    x[1] = x[2];
+    x[2] = x[3];
+    x[3] = next;
+  }
+  store_be(out, x[3]);
+  store_be(out + 4, x[2]);
+  store_be(out + 8, x[1]);
+  store_be(out + 12, x[0]);
+  OPENSSL_cleanse(x, sizeof x);
+}
+
+// ---- sixteen blocks, bitsliced ----
+
+constexpr std::uint64_t rot(std::uint64_t x, unsigned n) { return (x << n) | (x >> (64 - n)); }
+
+// transpose8 transposes the 8×8 bit matrix whose row r is byte r of `x`.
+inline std::uint64_t transpose8(std::uint64_t x) {
+  std::uint64_t t = (x ^ (x >> 7)) & 0x00aa00aa00aa00aaULL;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000cccc0000ccccULL;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000f0f0f0f0ULL;
+  x ^= t ^ (t << 28);
+  return x;
+}
+
+using Word = std::uint64_t[8];  // slice s: bit s of every byte of one state word
+
+// to_slices reads word j of 16 blocks into slices; byte k of a big-endian
+// word sits at offset 3 − k.
+void to_slices(const std::uint8_t* in, int j, Word w) {
+  for (int s = 0; s < 8; ++s) w[s] = 0;
+  for (int k = 0; k < 4; ++k) {
+    for (int half = 0; half < 2; ++half) {
+      std::uint64_t g = 0;
+      for (int b = 0; b < 8; ++b) g |= std::uint64_t{in[16 * (8 * half + b) + 4 * j + 3 - k]} << (8 * b);
+      g = transpose8(g);
+      for (int s = 0; s < 8; ++s) w[s] |= ((g >> (8 * s)) & 0xff) << (16 * k + 8 * half);
+    }
+  }
+}
+
+void from_slices(const Word w, int j, std::uint8_t* out) {
+  for (int k = 0; k < 4; ++k) {
+    for (int half = 0; half < 2; ++half) {
+      std::uint64_t g = 0;
+      for (int s = 0; s < 8; ++s) g |= ((w[s] >> (16 * k + 8 * half)) & 0xff) << (8 * s);
+      g = transpose8(g);
+      for (int b = 0; b < 8; ++b) out[16 * (8 * half + b) + 4 * j + 3 - k] = static_cast<std::uint8_t>(g >> (8 * b));
+    }
+  }
+}
+
+// key_slices spreads round key `k` over the lanes: lane 16k + b of slice s
+// is bit 8k + s of the key, for every block b.
+inline void key_slices(std::uint32_t key, Word w) {
+  for (int s = 0; s < 8; ++s) {
+    std::uint64_t m = 0;
+    for (int k = 0; k < 4; ++k) m |= std::uint64_t{(key >> (8 * k + s)) & 1} * (0xffffULL << (16 * k));
+    w[s] = m;
+  }
+}
+
+// crypt16 runs the 32 rounds on 16 blocks.
+void crypt16(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
+  Word x[4];
+  for (int j = 0; j < 4; ++j) to_slices(in, j, x[j]);
+  Word t, y, k;
+  for (int i = 0; i < 32; ++i) {
+    std::uint64_t* x0 = x[i & 3];
+    const std::uint64_t* x1 = x[(i + 1) & 3];
+    const std::uint64_t* x2 = x[(i + 2) & 3];
+    const std::uint64_t* x3 = x[(i + 3) & 3];
+    key_slices(rk[i], k);
+    for (int s = 0; s < 8; ++s) t[s] = x1[s] ^ x2[s] ^ x3[s] ^ k[s];
+    bitslice::sbox(t, y, ~std::uint64_t{0});
+    // L = I ⊕ <<<2 ⊕ <<<10 ⊕ <<<18 ⊕ <<<24: a rotation by 8m + q moves
+    // slice s − q of lane byte k − m (or slice s − q + 8 of byte k − m − 1).
+    for (int s = 0; s < 8; ++s) {
+      const std::uint64_t u = s >= 2 ? y[s - 2] : rot(y[s + 6], 16);
+      x0[s] ^= y[s] ^ u ^ rot(u, 16) ^ rot(u, 32) ^ rot(y[s], 48);
+    }
+  }
+  // The output is X35, X34, X33, X32: words 0 … 3 of the state array in
+  // reverse, round 31 having written x[3].
+  for (int j = 0; j < 4; ++j) from_slices(x[3 - j], j, out);
+  OPENSSL_cleanse(x, sizeof x);
+  OPENSSL_cleanse(t, sizeof t);
+  OPENSSL_cleanse(y, sizeof y);
+  OPENSSL_cleanse(k, sizeof k);
+}
+
+void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  for (; n >= 16; n -= 16, in += 256, out += 256) crypt16(rk, in, out);
+  if (n == 1) {
+    crypt1(rk, in, out);
+  } else if (n > 1) {
+    std::uint8_t buf[256] = {};
+    std::memcpy(buf, in, 16 * n);
+    crypt16(rk, buf, buf);
+    std::memcpy(out, buf, 16 * n);
+    OPENSSL_cleanse(buf, sizeof buf);
+  }
+}
+
+// increment adds 1 to a counter block without a branch on its value.
+inline void increment(std::uint8_t c[16], Counter kind) {
+  if (kind == Counter::Low32) {
+    store_be(c + 12, load_be(c + 12) + 1);
+    return;
+  }
+  std::uint32_t carry = 1;
+  for (int i = 15; i >= 0; --i) {
+    const std::uint32_t v = std::uint32_t{c[i]} + carry;
+    c[i] = static_cast<std::uint8_t>(v);
+    carry = v >> 8;
+  }
+}
+
+void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in, std::uint8_t* out,
+         std::size_t len) {
+  std::uint8_t ks[256];
+  while (len > 0) {
+    const std::size_t blocks = len >= 256 ? 16 : (len + 15) / 16;
+    std::uint8_t next[16];
+    std::memcpy(next, counter, 16);
+    for (std::size_t b = 0; b < blocks; ++b) {
+      std::memcpy(ks + 16 * b, next, 16);
+      increment(next, kind);
+    }
+    crypt_blocks(rk, ks, ks, blocks);
+    const std::size_t n = len < 16 * blocks ? len : 16 * blocks;
+    for (std::size_t i = 0; i < n; ++i) out[i] = in[i] ^ ks[i];
+    // The counter advances over whole blocks only.
+    if (n == 16 * blocks) std::memcpy(counter, next, 16);
+    else
+      for (std::size_t b = 0; b < n / 16; ++b) increment(counter, kind);
+    OPENSSL_cleanse(next, sizeof next);
+    in += n;
+    out += n;
+    len -= n;
+  }
+  OPENSSL_cleanse(ks, sizeof ks);
+}
+
+void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in, std::uint8_t* out,
+           std::size_t len) {
+  std::uint8_t e[16];
+  for (; len >= 16; len -= 16, in += 16, out += 16) {
+    switch (kind) {
+      case Chain::CbcEncrypt:
+        for (int i = 0; i < 16; ++i) e[i] = reg[i] ^ in[i];
+        crypt1(rk, e, reg);
+        std::memcpy(out, reg, 16);
+        break;
+      case Chain::CfbEncrypt:
+        crypt1(rk, reg, e);
+        for (int i = 0; i < 16; ++i) out[i] = reg[i] = e[i] ^ in[i];
+        break;
+      case Chain::Ofb:
+        crypt1(rk, reg, reg);
+        for (int i = 0; i < 16; ++i) out[i] = reg[i] ^ in[i];
+        break;
+    }
+  }
+  if (len > 0) {
+    crypt1(rk, reg, e);
+    if (kind == Chain::Ofb) std::memcpy(reg, e, 16);
+    for (std::size_t i = 0; i < len; ++i) out[i] = e[i] ^ in[i];
+  }
+  OPENSSL_cleanse(e, sizeof e);
+}
+
+}  // namespace
+
+const Path kPortablePath = {
+    "portable", expand_key, crypt_blocks, ctr, chain, ghash_portable_init, ghash_portable,
+};
+
+}  // namespace tarnwick::sm4::detail

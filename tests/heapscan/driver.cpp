@@ -12,11 +12,7 @@
 //
 // A find is printed with the stack the block was freed from, as module and
 // offset (`addr2line -f -C -e heapscan_driver OFFSET` names the function).
-//
-// Patterns whose wiping belongs to the SM2 and SM4 primitives are marked
-// kPrimitives. Until TARNWICK_HEAPSCAN_PRIMITIVES_WIPE is defined (the CMake
-// option of that name) a find of theirs is reported as expected and does
-// not fail the case.
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -80,12 +76,9 @@ std::optional<Shim> load_shim() {
 
 // ---- patterns ----------------------------------------------------------
 
-enum class Owner { kServices, kPrimitives };
-
 struct Pattern {
   std::string name;
   Bytes bytes;
-  Owner owner;
 };
 
 // A window of at most 24 bytes from the middle of a value: long enough that
@@ -109,13 +102,11 @@ ByteView text_view(const std::string& s) { return {reinterpret_cast<const std::u
 class Case {
  public:
   // secret adds a value in its big-endian and its little-endian forms.
-  void secret(const std::string& name, ByteView big_endian, Owner owner = Owner::kServices) {
-    patterns_.push_back({name + " (big-endian)", window(big_endian), owner});
-    patterns_.push_back({name + " (little-endian)", window(reversed(big_endian)), owner});
+  void secret(const std::string& name, ByteView big_endian) {
+    patterns_.push_back({name + " (big-endian)", window(big_endian)});
+    patterns_.push_back({name + " (little-endian)", window(reversed(big_endian))});
   }
-  void raw(const std::string& name, ByteView bytes, Owner owner = Owner::kServices) {
-    patterns_.push_back({name, window(bytes, 32), owner});
-  }
+  void raw(const std::string& name, ByteView bytes) { patterns_.push_back({name, window(bytes, 32)}); }
   const std::vector<Pattern>& patterns() const { return patterns_; }
 
  private:
@@ -205,8 +196,8 @@ void add_sm2_nonce(Case& c, const std::string& signature_b64, ByteView d_be) {
   BN_mod_add(k.get(), t.get(), s.get(), order.get(), ctx.get());
   BN_add(d1.get(), d.get(), BN_value_one());
   BN_mod_inverse(inv.get(), d1.get(), order.get(), ctx.get());
-  c.secret("SM2 nonce k", bn_be(k.get()), Owner::kPrimitives);
-  c.secret("SM2 (1+d)^-1", bn_be(inv.get()), Owner::kPrimitives);
+  c.secret("SM2 nonce k", bn_be(k.get()));
+  c.secret("SM2 (1+d)^-1", bn_be(inv.get()));
 }
 
 // The shared point d·C1 of an SM2 ciphertext and the keystream t = C2 ⊕ M.
@@ -226,12 +217,12 @@ void add_sm2_shared(Case& c, ByteView record_der, ByteView d_be, ByteView messag
   Bytes xy(64);
   BN_bn2binpad(x2.get(), xy.data(), 32);
   BN_bn2binpad(y2.get(), xy.data() + 32, 32);
-  c.secret("SM2 x2", ByteView(xy).first(32), Owner::kPrimitives);
-  c.secret("SM2 y2", ByteView(xy).last(32), Owner::kPrimitives);
+  c.secret("SM2 x2", ByteView(xy).first(32));
+  c.secret("SM2 y2", ByteView(xy).last(32));
   Bytes t(message.size());
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = record->c2[i] ^ message[i];
-  c.raw("SM2 keystream, first block", ByteView(t).first(32), Owner::kPrimitives);
-  c.raw("SM2 keystream, second block", ByteView(t).subspan(32, 32), Owner::kPrimitives);
+  c.raw("SM2 keystream, first block", ByteView(t).first(32));
+  c.raw("SM2 keystream, second block", ByteView(t).subspan(32, 32));
   EC_POINT_free(c1);
   EC_POINT_free(shared);
   EC_GROUP_free(group);
@@ -364,7 +355,7 @@ Run sm2_generate() {
     auto key = sm2::private_key_from_pkcs8(*der);
     Bytes d(32);
     key->d.to_bytes(d.data());
-    c.secret("SM2 d", d, Owner::kPrimitives);
+    c.secret("SM2 d", d);
     c.raw("SM2 key text", text_view(*privkey));
   };
   return run;
@@ -386,10 +377,10 @@ Run symmetric(bool sm4) {
     if (sm4) {
       auto schedule = sm4::cipher::key_schedule(key);
       const auto* rk = reinterpret_cast<const std::uint8_t*>(schedule->rk.data());
-      run.patterns.raw(name + ", round keys", ByteView(rk, sizeof schedule->rk), Owner::kPrimitives);
+      run.patterns.raw(name + ", round keys", ByteView(rk, sizeof schedule->rk));
       const Bytes zero(16, 0);
       auto h = sm4::cipher::encrypt_block(*schedule, zero);
-      run.patterns.raw(name + ", GCM hash key", ByteView(h->data(), h->size()), Owner::kPrimitives);
+      run.patterns.raw(name + ", GCM hash key", ByteView(h->data(), h->size()));
     }
     keys.emplace_back(alg, base64::encode(key));
   }
@@ -431,12 +422,6 @@ const std::map<std::string, Maker> kCases = {
     {"sym-generate", sym_generate},
 };
 
-#ifdef TARNWICK_HEAPSCAN_PRIMITIVES_WIPE
-constexpr bool kPrimitivesWipe = true;
-#else
-constexpr bool kPrimitivesWipe = false;
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -467,22 +452,16 @@ int main(int argc, char** argv) {
   shim->arm(0);
   const std::size_t blocks = shim->release();
 
-  int failures = 0, expected = 0;
+  int failures = 0;
   std::vector<Pattern> all = run.patterns.patterns();
   all.insert(all.end(), later.patterns().begin(), later.patterns().end());
   for (const Pattern& p : all) {
     const std::size_t hits = shim->hits(p.name.c_str());
     if (hits == 0) continue;
-    if (p.owner == Owner::kPrimitives && !kPrimitivesWipe) {
-      ++expected;
-      std::printf("EXPECTED  %-40s in %zu freed block(s): the SM2/SM4 primitives do not wipe it yet\n",
-                  p.name.c_str(), hits);
-    } else {
-      ++failures;
-      std::printf("LEAK      %-40s in %zu freed block(s)\n", p.name.c_str(), hits);
-    }
+    ++failures;
+    std::printf("LEAK      %-40s in %zu freed block(s)\n", p.name.c_str(), hits);
   }
-  std::printf("%s: %zu freed blocks searched for %zu patterns: %d leak(s), %d expected\n", argv[1], blocks,
-              all.size(), failures, expected);
+  std::printf("%s: %zu freed blocks searched for %zu patterns: %d leak(s)\n", argv[1], blocks, all.size(),
+              failures);
   return failures == 0 ? 0 : 1;
 }

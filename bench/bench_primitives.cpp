@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ohos/asym/algorithms.h"
@@ -95,12 +96,12 @@ const ohos::asym::KeyPair& svc_key(AsymAlgorithm alg) {
   static const ohos::asym::KeyPair sm2 = [] {
     auto r = ohos::asym::asym_generate_key(AsymAlgorithm::SM2, 256);
     if (!r) die("asym_generate_key SM2");
-    return *r;
+    return std::move(*r);
   }();
   static const ohos::asym::KeyPair rsa = [] {
     auto r = ohos::asym::asym_generate_key(AsymAlgorithm::RSA, 2048);
     if (!r) die("asym_generate_key RSA");
-    return *r;
+    return std::move(*r);
   }();
   return alg == AsymAlgorithm::SM2 ? sm2 : rsa;
 }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/secret.h"
+
 namespace tarnwick::binding::byte_helper {
 namespace {
 
@@ -70,6 +72,9 @@ struct Lease::State {
   std::uint8_t* scratch = nullptr;
   int failed_attempts = 0;
   bool busy = false;
+  // How much of the scratch buffer the current lease has used: wiped when
+  // the lease ends, since the bytes may be decrypted data.
+  std::uint32_t used = 0;
 
   bool ready() const noexcept { return scratch != nullptr; }
   bool make();
@@ -165,7 +170,10 @@ Lease Lease::acquire(napi_env env) {
 }
 
 Lease::~Lease() {
-  if (state_ != nullptr) state_->busy = false;
+  if (state_ == nullptr) return;
+  if (state_->scratch != nullptr) wipe(std::span<std::uint8_t>(state_->scratch, state_->used));
+  state_->used = 0;
+  state_->busy = false;
 }
 
 std::span<std::uint8_t> Lease::scratch() const noexcept { return {state_->scratch, kWindow}; }
@@ -198,6 +206,7 @@ bool u32_at(napi_env env, napi_value box, std::uint32_t i, std::uint32_t* out) {
 
 Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end) const {
   napi_env env = state_->env;
+  state_->used = std::max(state_->used, end - start);
   napi_value result;
   if (!call(env, state_->reader, state_->scratch_array, array, start, end, &result)) return {};
   napi_valuetype type;
@@ -217,6 +226,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end) co
 
 Outcome Lease::write(napi_value array, std::uint32_t start, std::uint32_t end) const {
   napi_env env = state_->env;
+  state_->used = std::max(state_->used, end - start);
   napi_value result;
   if (!call(env, state_->writer, state_->scratch_array, array, start, end, &result)) return {};
   napi_valuetype type;

@@ -62,12 +62,11 @@ constexpr Shuffle kUnshift16 = then(kInvShiftRows, rotate_words(2));
 constexpr Shuffle kUnshift24 = then(kInvShiftRows, rotate_words(3));
 
 // Nibble tables of the pre-mapped single-block round. Q_d = G_d·I(ỹ) comes
-// from SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63 through the matrix G_d·Aaes⁻¹; only d = 0
-// and d = 3 are looked up, Q_1 = Q_2 being their sum (linear.h). All the
-// constants (those of the four terms, and K) are equal in every byte, so
-// they survive rotation and sum to one constant C; it sits in the d = 0
-// table, whose lookup enters the sum three times (as Q_0, and inside Q_1
-// and Q_2), which leaves C once.
+// from SB(ỹ) = Aaes·I(ỹ) ⊕ 0x63 through the matrix G_d·Aaes⁻¹; Q_1 = Q_2
+// (linear.h), so three tables give all four terms. All the constants
+// (those of the four terms, and K) are equal in every byte, so they
+// survive rotation and sum to one constant C, which sits in the d = 0
+// table: its lookup enters the sum once.
 constexpr sbox::Mat out_matrix(int d) { return sbox::compose(linear::kOut[d], sbox::inverse(sbox::kAesAffine)); }
 constexpr std::uint8_t out_constant() {
   std::uint8_t c = linear::kK;
@@ -75,6 +74,7 @@ constexpr std::uint8_t out_constant() {
   return c;
 }
 constexpr sbox::NibbleTables kOut0Tables = sbox::nibble_tables(out_matrix(0), out_constant());
+constexpr sbox::NibbleTables kOut1Tables = sbox::nibble_tables(out_matrix(1), 0);
 constexpr sbox::NibbleTables kOut3Tables = sbox::nibble_tables(out_matrix(3), 0);
 constexpr sbox::NibbleTables kToPremapped = sbox::nibble_tables(linear::kPre, 0);
 constexpr sbox::NibbleTables kFromPremapped = sbox::nibble_tables(linear::kPreInverse, 0);
@@ -176,36 +176,44 @@ TARNWICK_AESNI_INLINE __m128i from_premapped(__m128i v) {
 // returns X35, X34, X33, X32. As in the GFNI kernel, the next round's ỹ is
 // formed beside the new word. After AESENCLAST row 3 holds SB(ỹ) <<< 8, so
 // the four terms G_d·I(ỹ) <<< 8d come out of the lookups rotated by 8
-// already and need column moves of −8, 0, 8 and 16 bits.
+// already and need column moves of −8, 0, 8 and 16 bits. Each of the three
+// lookups takes at most one column move, and the next ỹ is two XORs after
+// the moves: the chain from one AESENCLAST to the next is AESENCLAST, a
+// nibble split, PSHUFB, XOR, PSHUFD and two XORs.
 TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i mask = _mm_set1_epi8(0x0f);
   const __m128i zero = _mm_setzero_si128();
+  const __m128i t0lo = vec(kOut0Tables.lo), t0hi = vec(kOut0Tables.hi);
+  const __m128i t1lo = vec(kOut1Tables.lo), t1hi = vec(kOut1Tables.hi);
+  const __m128i t3lo = vec(kOut3Tables.lo), t3hi = vec(kOut3Tables.hi);
   auto key = [&](int i) TARNWICK_AESNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
-  auto lookup = [&](const sbox::NibbleTables& t, __m128i lo, __m128i hi) TARNWICK_AESNI {
-    return _mm_xor_si128(_mm_shuffle_epi8(vec(t.lo), lo), _mm_shuffle_epi8(vec(t.hi), hi));
-  };
   __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
   auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_AESNI {
+    // w = b ⊕ c ⊕ k′ and v = a ⊕ w are ready long before the S-box output;
+    // the empty statements keep the compiler from reassociating the sums
+    // below, which would lengthen the chain from AESENCLAST to the next ỹ.
+    __m128i w = _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1));
+    __m128i v = _mm_xor_si128(a, w);
+    __asm__("" : "+x"(w), "+x"(v));
     const __m128i sb = _mm_aesenclast_si128(y, zero);
     const __m128i lo = _mm_and_si128(sb, mask);
     const __m128i hi = _mm_srli_epi32(sb, 4);  // row 3: the high nibble, zero above
-    const __m128i t0 = lookup(kOut0Tables, lo, hi);
-    const __m128i t3 = lookup(kOut3Tables, lo, hi);
-    const __m128i t1 = _mm_xor_si128(t0, t3);
-    const __m128i q0 = _mm_shuffle_epi32(t0, kColumnsRot24);
-    const __m128i q1 = t1;
-    const __m128i q2 = _mm_shuffle_epi32(t1, kColumnsRot8);
-    const __m128i q3 = _mm_shuffle_epi32(t3, kColumnsRot16);
-    // ỹ′ = T ⊕ (a ⊕ b ⊕ c ⊕ k′): the bracket is ready long before T, and
-    // the empty statement keeps the compiler from reassociating it with
-    // the new word (which would put two more XORs after T).
-    __m128i v = _mm_xor_si128(a, _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1)));
-    __asm__("" : "+x"(v));
-    const __m128i t = _mm_xor_si128(_mm_xor_si128(q0, q2), _mm_xor_si128(q1, q3));
-    a = _mm_xor_si128(a, t);
-    y = _mm_xor_si128(v, t);
+    __m128i l0 = _mm_xor_si128(_mm_shuffle_epi8(t0lo, lo), _mm_shuffle_epi8(t0hi, hi));
+    __m128i l1 = _mm_xor_si128(_mm_shuffle_epi8(t1lo, lo), _mm_shuffle_epi8(t1hi, hi));
+    __m128i l3 = _mm_xor_si128(_mm_shuffle_epi8(t3lo, lo), _mm_shuffle_epi8(t3hi, hi));
+    __asm__("" : "+x"(l0), "+x"(l1), "+x"(l3));
+    __m128i q0 = _mm_shuffle_epi32(l0, kColumnsRot24);
+    __m128i q2 = _mm_shuffle_epi32(l1, kColumnsRot8);
+    __m128i q3 = _mm_shuffle_epi32(l3, kColumnsRot16);
+    __m128i u = _mm_xor_si128(v, l1);
+    __m128i s02 = _mm_xor_si128(q0, q2);
+    __m128i s3u = _mm_xor_si128(q3, u);
+    __asm__("" : "+x"(s02), "+x"(s3u));
+    y = _mm_xor_si128(s02, s3u);  // ỹ′ = v ⊕ T
+    a = _mm_xor_si128(y, w);      // x̃4 = a ⊕ T = ỹ′ ⊕ w
   };
+#pragma GCC unroll 8
   for (int i = 0; i < 32; i += 4) {
     round(x0, x2, x3, i);
     round(x1, x3, x0, i + 1);

@@ -5,6 +5,7 @@
 
 #include "crypto/sm3/rounds.h"
 #include "support/cpu.h"
+#include "support/endian.h"
 
 namespace tarnwick::sm3 {
 namespace detail {
@@ -20,18 +21,6 @@ namespace {
 
 using detail::p1;
 using detail::rotl;
-
-inline std::uint32_t load_be32(const std::uint8_t* p) noexcept {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
-inline void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
 
 // Message expansion W16..W67 and W′0..W′63, unrolled: as a loop, GCC
 // vectorises it into overlapping loads that stall on the stores three

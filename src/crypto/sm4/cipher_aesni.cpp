@@ -17,6 +17,7 @@
 #include "crypto/sm4/linear.h"
 #include "crypto/sm4/path.h"
 #include "support/cpu.h"
+#include "support/endian.h"
 
 #define TARNWICK_AESNI __attribute__((target("avx2,avx,aes,pclmul,ssse3,sse4.1")))
 #define TARNWICK_AESNI_INLINE [[gnu::always_inline]] inline TARNWICK_AESNI
@@ -413,21 +414,10 @@ TARNWICK_AESNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter
   advance(c, 8u * G, kind);
 }
 
-inline std::uint32_t load_be(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
-inline void store_be(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
 TARNWICK_AESNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in,
                         std::uint8_t* out, std::size_t len) {
   Wiped<CounterState> c;
-  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be(counter + 4 * j);
+  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be32(counter + 4 * j);
   for (; len >= kBatch; len -= kBatch, in += kBatch, out += kBatch) ctr_many<kGroups>(rk, c.value, kind, in, out);
   for (; len >= 128; len -= 128, in += 128, out += 128) ctr_many<1>(rk, c.value, kind, in, out);
   if (len > 0) {
@@ -440,14 +430,14 @@ TARNWICK_AESNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter ki
     advance(c.value, static_cast<std::uint32_t>(len / 16), kind);
     wipe(&before, sizeof before);
   }
-  for (int j = 0; j < 4; ++j) store_be(counter + 4 * j, c.value.w[j]);
+  for (int j = 0; j < 4; ++j) store_be32(counter + 4 * j, c.value.w[j]);
 }
 
 // GB/T 32907-2016 §7.3, the S-box of T′ through AESENCLAST.
 TARNWICK_AESNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
   constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
   __m128i k[4];
-  for (int i = 0; i < 4; ++i) k[i] = _mm_set1_epi32(static_cast<int>(load_be(key + 4 * i) ^ kFk[i]));
+  for (int i = 0; i < 4; ++i) k[i] = _mm_set1_epi32(static_cast<int>(load_be32(key + 4 * i) ^ kFk[i]));
   for (unsigned i = 0; i < 32; ++i) {
     std::uint32_t ck = 0;
     for (unsigned j = 0; j < 4; ++j) ck = (ck << 8) | (((4 * i + j) * 7) & 0xff);

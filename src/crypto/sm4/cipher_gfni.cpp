@@ -23,6 +23,7 @@
 #include "crypto/sm4/linear.h"
 #include "crypto/sm4/path.h"
 #include "support/cpu.h"
+#include "support/endian.h"
 
 #define TARNWICK_GFNI __attribute__((target("avx512f,avx512bw,avx512vl,avx2,avx,ssse3,sse4.1,gfni,pclmul,vpclmulqdq")))
 #define TARNWICK_GFNI_INLINE [[gnu::always_inline]] inline TARNWICK_GFNI
@@ -337,26 +338,15 @@ TARNWICK_GFNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter 
   advance(c, static_cast<std::uint32_t>(len / 16), kind);
 }
 
-inline std::uint32_t load_be(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
-inline void store_be(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
 TARNWICK_GFNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in,
                        std::uint8_t* out, std::size_t len) {
   Wiped<CounterState> c;
-  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be(counter + 4 * j);
+  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be32(counter + 4 * j);
   for (; len >= 256 * kGroups; len -= 256 * kGroups, in += 256 * kGroups, out += 256 * kGroups)
     ctr_many<kGroups>(rk, c.value, kind, in, out, 256 * kGroups);
   for (; len >= 256; len -= 256, in += 256, out += 256) ctr_many<1>(rk, c.value, kind, in, out, 256);
   if (len > 0) ctr_many<1>(rk, c.value, kind, in, out, len);
-  for (int j = 0; j < 4; ++j) store_be(counter + 4 * j, c.value.w[j]);
+  for (int j = 0; j < 4; ++j) store_be32(counter + 4 * j, c.value.w[j]);
 }
 
 // GB/T 32907-2016 §7.3, with the S-box of T′ from GFNI on one word.
@@ -364,7 +354,7 @@ TARNWICK_GFNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
   constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
   const __m128i pre = _mm_set1_epi64x(kPreMatrix), post = _mm_set1_epi64x(kPostMatrix);
   __m128i k[4];
-  for (int i = 0; i < 4; ++i) k[i] = _mm_cvtsi32_si128(static_cast<int>(load_be(key + 4 * i) ^ kFk[i]));
+  for (int i = 0; i < 4; ++i) k[i] = _mm_cvtsi32_si128(static_cast<int>(load_be32(key + 4 * i) ^ kFk[i]));
   for (unsigned i = 0; i < 32; ++i) {
     std::uint32_t ck = 0;
     for (unsigned j = 0; j < 4; ++j) ck = (ck << 8) | (((4 * i + j) * 7) & 0xff);

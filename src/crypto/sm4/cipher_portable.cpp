@@ -13,6 +13,7 @@
 
 #include "crypto/sm4/bitslice.h"
 #include "crypto/sm4/path.h"
+#include "support/endian.h"
 
 namespace tarnwick::sm4::detail {
 namespace {
@@ -20,18 +21,6 @@ namespace {
 constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
 
 constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
-
-inline std::uint32_t load_be(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
-inline void store_be(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
 
 // GB/T 32907-2016 §7.3: CK_i, byte j being (4i + j)·7 mod 256.
 constexpr std::uint32_t ck(unsigned i) {
@@ -42,7 +31,7 @@ constexpr std::uint32_t ck(unsigned i) {
 
 void expand_key(const std::uint8_t key[16], RoundKeys rk) {
   std::uint32_t k[4];
-  for (int i = 0; i < 4; ++i) k[i] = load_be(key + 4 * i) ^ kFk[i];
+  for (int i = 0; i < 4; ++i) k[i] = load_be32(key + 4 * i) ^ kFk[i];
   for (unsigned i = 0; i < 32; ++i) {
     const std::uint32_t b = bitslice::tau(k[1] ^ k[2] ^ k[3] ^ ck(i));
     const std::uint32_t next = k[0] ^ b ^ rotl(b, 13) ^ rotl(b, 23);
@@ -56,7 +45,7 @@ void expand_key(const std::uint8_t key[16], RoundKeys rk) {
 }
 
 void crypt1(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
-  std::uint32_t x[4] = {load_be(in), load_be(in + 4), load_be(in + 8), load_be(in + 12)};
+  std::uint32_t x[4] = {load_be32(in), load_be32(in + 4), load_be32(in + 8), load_be32(in + 12)};
   for (int i = 0; i < 32; ++i) {
     const std::uint32_t b = bitslice::tau(x[1] ^ x[2] ^ x[3] ^ rk[i]);
     const std::uint32_t next = x[0] ^ b ^ rotl(b, 2) ^ rotl(b, 10) ^ rotl(b, 18) ^ rotl(b, 24);
@@ -65,10 +54,10 @@ void crypt1(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
     x[2] = x[3];
     x[3] = next;
   }
-  store_be(out, x[3]);
-  store_be(out + 4, x[2]);
-  store_be(out + 8, x[1]);
-  store_be(out + 12, x[0]);
+  store_be32(out, x[3]);
+  store_be32(out + 4, x[2]);
+  store_be32(out + 8, x[1]);
+  store_be32(out + 12, x[0]);
   OPENSSL_cleanse(x, sizeof x);
 }
 
@@ -169,7 +158,7 @@ void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out,
 // increment adds 1 to a counter block without a branch on its value.
 inline void increment(std::uint8_t c[16], Counter kind) {
   if (kind == Counter::Low32) {
-    store_be(c + 12, load_be(c + 12) + 1);
+    store_be32(c + 12, load_be32(c + 12) + 1);
     return;
   }
   std::uint32_t carry = 1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "crypto/sm4/path.h"
+#include "support/endian.h"
 
 namespace tarnwick::sm4 {
 namespace {
@@ -12,19 +13,6 @@ namespace {
 using detail::Counter;
 using detail::Path;
 using detail::Wiped;
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-inline void store64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 7; i >= 0; --i) {
-    p[i] = static_cast<std::uint8_t>(v);
-    v >>= 8;
-  }
-}
 
 // inc32 adds 1 modulo 2^32 to bytes 12 … 15, leaving bytes 0 … 11 alone,
 // with arithmetic only (the counter derives from H).
@@ -75,8 +63,8 @@ struct Context {
   // finish appends the length block and returns the tag GCTR(J0, S).
   void finish(Block& y, std::size_t aad_len, std::size_t ct_len, std::uint8_t* tag) const {
     std::uint8_t lengths[16];
-    store64(lengths, static_cast<std::uint64_t>(aad_len) * 8);
-    store64(lengths + 8, static_cast<std::uint64_t>(ct_len) * 8);
+    store_be64(lengths, static_cast<std::uint64_t>(aad_len) * 8);
+    store_be64(lengths + 8, static_cast<std::uint64_t>(ct_len) * 8);
     path.ghash(key, y.data(), lengths, 1);
     Wiped<Block> e;
     path.crypt_blocks(schedule.rk.data(), j0.value.data(), e.value.data(), 1);
@@ -97,7 +85,7 @@ std::vector<Block128> to_blocks(ByteView data) {
   std::vector<Block128> blocks(data.size() / kBlockSize);
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const std::uint8_t* p = data.data() + i * kBlockSize;
-    blocks[i] = {load64(p), load64(p + 8)};
+    blocks[i] = {load_be64(p), load_be64(p + 8)};
   }
   return blocks;
 }

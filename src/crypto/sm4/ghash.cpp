@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crypto/sm4/path.h"
+#include "support/endian.h"
 
 #ifdef TARNWICK_VALGRIND_CT
 #include <valgrind/memcheck.h>
@@ -12,19 +13,6 @@
 
 namespace tarnwick::sm4::detail {
 namespace {
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-inline void store64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 7; i >= 0; --i) {
-    p[i] = static_cast<std::uint8_t>(v);
-    v >>= 8;
-  }
-}
 
 // gf_mul is X·Y in GF(2^128) (SP 800-38D §6.3, Algorithm 1), bit by bit
 // from the most significant bit of X, with masks in place of branches so
@@ -57,15 +45,15 @@ void declassify(const void* p, std::size_t n) noexcept { VALGRIND_MAKE_MEM_DEFIN
 void ghash_portable_init(GhashKey& key, const std::uint8_t h[16]) { std::memcpy(key.bytes, h, 16); }
 
 void ghash_portable(const GhashKey& key, std::uint8_t y[16], const std::uint8_t* in, std::size_t n) {
-  const std::uint64_t hh = load64(key.bytes), hl = load64(key.bytes + 8);
-  std::uint64_t yh = load64(y), yl = load64(y + 8);
+  const std::uint64_t hh = load_be64(key.bytes), hl = load_be64(key.bytes + 8);
+  std::uint64_t yh = load_be64(y), yl = load_be64(y + 8);
   for (std::size_t i = 0; i < n; ++i, in += 16) {
-    yh ^= load64(in);
-    yl ^= load64(in + 8);
+    yh ^= load_be64(in);
+    yl ^= load_be64(in + 8);
     gf_mul(yh, yl, hh, hl);
   }
-  store64(y, yh);
-  store64(y + 8, yl);
+  store_be64(y, yh);
+  store_be64(y + 8, yl);
 }
 
 }  // namespace tarnwick::sm4::detail

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "common.h"
 #include "ohos/asym/algorithms.h"
 #include "ohos/asym/encrypt.h"
 #include "ohos/asym/keygen.h"
@@ -30,18 +31,8 @@
 namespace {
 
 using namespace tarnwick;
-
-// Set-up failures are programming errors of the benchmark itself.
-[[noreturn]] void die(const char* what) {
-  std::fprintf(stderr, "bench set-up failed: %s\n", what);
-  std::abort();
-}
-
-Bytes pattern(std::size_t n, std::uint8_t seed = 0x5a) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(seed + 31 * i);
-  return out;
-}
+using bench::die;
+using bench::pattern;
 
 const Bytes kKey16 = pattern(16, 0x01);
 const Bytes kIv16 = pattern(16, 0x02);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "crypto/sm2/fp.h"
 #include "crypto/sm2/key.h"
 #include "crypto/sm2/p256_ecc.h"
@@ -40,18 +41,8 @@
 namespace {
 
 using namespace tarnwick;
-
-// Set-up failures are programming errors of the benchmark itself.
-[[noreturn]] void die(const char* what) {
-  std::fprintf(stderr, "bench set-up failed: %s\n", what);
-  std::abort();
-}
-
-Bytes pattern(std::size_t n, std::uint8_t seed = 0x5a) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(seed + 31 * i);
-  return out;
-}
+using bench::die;
+using bench::pattern;
 
 const EVP_MD* md_sm3() {
   static EVP_MD* md = EVP_MD_fetch(nullptr, "SM3", nullptr);
@@ -310,13 +301,14 @@ void BM_sm2_decrypt_ours(benchmark::State& state) {
   }
 }
 
-void BM_sm2_encrypt_openssl(benchmark::State& state) {
+// The peer's encryption and decryption on an already parsed key, of `msg`.
+void BM_sm2_encrypt_openssl(benchmark::State& state, const Bytes* msg) {
   ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1) die("encrypt_init");
   std::uint8_t out[512];
   for (auto _ : state) {
     size_t len = sizeof out;
-    if (EVP_PKEY_encrypt(ctx.get(), out, &len, kMsg100.data(), kMsg100.size()) != 1) {
+    if (EVP_PKEY_encrypt(ctx.get(), out, &len, msg->data(), msg->size()) != 1) {
       state.SkipWithError("EVP_PKEY_encrypt");
       break;
     }
@@ -324,12 +316,12 @@ void BM_sm2_encrypt_openssl(benchmark::State& state) {
   }
 }
 
-void BM_sm2_decrypt_openssl(benchmark::State& state) {
+void BM_sm2_decrypt_openssl(benchmark::State& state, const Bytes* msg) {
   ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1) die("encrypt_init");
   std::uint8_t ct[512];
   size_t ctlen = sizeof ct;
-  if (EVP_PKEY_encrypt(ctx.get(), ct, &ctlen, kMsg100.data(), kMsg100.size()) != 1) die("encrypt");
+  if (EVP_PKEY_encrypt(ctx.get(), ct, &ctlen, msg->data(), msg->size()) != 1) die("encrypt");
   ossl::PkeyCtxPtr dctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
   if (!dctx || EVP_PKEY_decrypt_init(dctx.get()) != 1) die("decrypt_init");
   std::uint8_t out[512];
@@ -344,9 +336,9 @@ void BM_sm2_decrypt_openssl(benchmark::State& state) {
 }
 
 BENCHMARK(BM_sm2_encrypt_ours)->Name("sm2_encrypt_100B/ours");
-BENCHMARK(BM_sm2_encrypt_openssl)->Name("sm2_encrypt_100B/openssl");
+BENCHMARK_CAPTURE(BM_sm2_encrypt_openssl, m100, &kMsg100)->Name("sm2_encrypt_100B/openssl");
 BENCHMARK(BM_sm2_decrypt_ours)->Name("sm2_decrypt_100B/ours");
-BENCHMARK(BM_sm2_decrypt_openssl)->Name("sm2_decrypt_100B/openssl");
+BENCHMARK_CAPTURE(BM_sm2_decrypt_openssl, m100, &kMsg100)->Name("sm2_decrypt_100B/openssl");
 
 // ======================= field =======================
 
@@ -535,42 +527,9 @@ void BM_peer_keygen(benchmark::State& state) {
   }
 }
 
-void BM_peer_encrypt(benchmark::State& state) {
-  ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
-  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1) die("encrypt_init");
-  std::uint8_t out[256];
-  for (auto _ : state) {
-    size_t len = sizeof out;
-    if (EVP_PKEY_encrypt(ctx.get(), out, &len, kMsg32.data(), kMsg32.size()) != 1) {
-      state.SkipWithError("EVP_PKEY_encrypt");
-      break;
-    }
-    benchmark::DoNotOptimize(out);
-  }
-}
-
-void BM_peer_decrypt(benchmark::State& state) {
-  ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
-  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1) die("encrypt_init");
-  std::uint8_t ct[256];
-  size_t ctlen = sizeof ct;
-  if (EVP_PKEY_encrypt(ctx.get(), ct, &ctlen, kMsg32.data(), kMsg32.size()) != 1) die("encrypt");
-  ossl::PkeyCtxPtr dctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ossl_sm2_key(), nullptr));
-  if (!dctx || EVP_PKEY_decrypt_init(dctx.get()) != 1) die("decrypt_init");
-  std::uint8_t out[256];
-  for (auto _ : state) {
-    size_t len = sizeof out;
-    if (EVP_PKEY_decrypt(dctx.get(), out, &len, ct, ctlen) != 1) {
-      state.SkipWithError("EVP_PKEY_decrypt");
-      break;
-    }
-    benchmark::DoNotOptimize(out);
-  }
-}
-
 BENCHMARK(BM_peer_keygen)->Name("sm2_peer/openssl_keygen");
-BENCHMARK(BM_peer_encrypt)->Name("sm2_peer/openssl_encrypt_32B");
-BENCHMARK(BM_peer_decrypt)->Name("sm2_peer/openssl_decrypt_32B");
+BENCHMARK_CAPTURE(BM_sm2_encrypt_openssl, m32, &kMsg32)->Name("sm2_peer/openssl_encrypt_32B");
+BENCHMARK_CAPTURE(BM_sm2_decrypt_openssl, m32, &kMsg32)->Name("sm2_peer/openssl_decrypt_32B");
 
 // ======================= dudect: signing, nonce fixed vs random =======================
 // Two classes interleaved at random: class 0 signs with a fixed nonce, class

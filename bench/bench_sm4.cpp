@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common.h"
 #include "crypto/sm3/sm3.h"
 #include "crypto/sm4/cipher.h"
 #include "crypto/sm4/cipher_mode.h"
@@ -29,17 +30,8 @@
 namespace {
 
 using namespace tarnwick;
-
-[[noreturn]] void die(const char* what) {
-  std::fprintf(stderr, "bench set-up failed: %s\n", what);
-  std::abort();
-}
-
-Bytes pattern(std::size_t n, std::uint8_t seed) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(seed + 31 * i);
-  return out;
-}
+using bench::die;
+using bench::pattern;
 
 const Bytes kKey = pattern(16, 0x01);
 const Bytes kIv = pattern(16, 0x02);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <openssl/crypto.h>
@@ -33,6 +34,25 @@ inline void wipe(std::string& text) noexcept {
   if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
   text.clear();
 }
+
+// wipe_object overwrites a plain object (round keys, a block, a counter) in
+// place.
+template <class T>
+  requires std::is_trivially_copyable_v<T>
+inline void wipe_object(T& object) noexcept {
+  OPENSSL_cleanse(&object, sizeof object);
+}
+
+// Wiped holds a plain value and wipes it when it goes out of scope.
+template <class T>
+  requires std::is_trivially_copyable_v<T>
+struct Wiped {
+  T value{};
+  Wiped() = default;
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() { wipe_object(value); }
+};
 
 // WipingAllocator hands out plain heap memory and wipes each allocation,
 // whole, before freeing it, so a container that grows leaves no copy behind.

@@ -13,6 +13,7 @@
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm2/util.h"
 #include "crypto/sm3/sm3.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2::key {
 namespace {
@@ -39,22 +40,16 @@ bool is_reduced(const JacobianPoint& p) {
 // SharedPoint is x2 ‖ y2, the shared point as bytes; wiped on scope exit.
 struct SharedPoint {
   std::array<std::uint8_t, 2 * kCoord> xy{};
-  ~SharedPoint() { OPENSSL_cleanse(xy.data(), xy.size()); }
+  ~SharedPoint() { wipe_object(xy); }
   ByteView x() const { return ByteView(xy).first(kCoord); }
   ByteView y() const { return ByteView(xy).last(kCoord); }
-};
-
-// Wiped owns a byte vector that is wiped when dropped.
-struct Wiped {
-  Bytes b;
-  ~Wiped() { OPENSSL_cleanse(b.data(), b.size()); }
 };
 
 void set_shared(SharedPoint& s, const JacobianPoint& p) {
   JacobianPoint a = p256_ecc::to_affine(p);
   p256_field::write_bytes(a.x, s.xy.data());
   p256_field::write_bytes(a.y, s.xy.data() + kCoord);
-  OPENSSL_cleanse(&a, sizeof a);
+  wipe_object(a);
 }
 
 // all_zero tests a secret keystream in constant time; only the answer is
@@ -68,12 +63,12 @@ bool all_zero(ByteView v) {
 
 // c3_of returns SM3(x2 ‖ M ‖ y2) (GB/T 32918.4 §6.1 A7 / §7.1 B6).
 Bytes c3_of(const SharedPoint& s, ByteView m) {
-  Wiped input;
-  input.b.reserve(2 * kCoord + m.size());
-  input.b.insert(input.b.end(), s.x().begin(), s.x().end());
-  input.b.insert(input.b.end(), m.begin(), m.end());
-  input.b.insert(input.b.end(), s.y().begin(), s.y().end());
-  return sm3::digest(input.b);
+  SecretBytes input;
+  input.reserve(2 * kCoord + m.size());
+  input.insert(input.end(), s.x().begin(), s.x().end());
+  input.insert(input.end(), m.begin(), m.end());
+  input.insert(input.end(), s.y().begin(), s.y().end());
+  return sm3::digest(input);
 }
 
 // strip drops leading zero bytes.
@@ -105,8 +100,9 @@ Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
     SharedPoint shared;
     set_shared(shared, kp);
     // A5: t = KDF(x2 ‖ y2, klen); an all-zero t restarts with a new k.
-    Wiped t{util::kdf(shared.xy, message.size())};
-    if (all_zero(t.b)) continue;
+    Bytes t = util::kdf(shared.xy, message.size());
+    const WipeOnExit wipe_t(t);
+    if (all_zero(t)) continue;
 
     Bytes out(kCipherOverhead + message.size());
     // A2: C1 = k·G, published as the first part of the ciphertext.
@@ -118,7 +114,7 @@ Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
     const Bytes c3 = c3_of(shared, message);
     std::copy(c3.begin(), c3.end(), out.begin() + 2 * kCoord);
     // A6: C2 = M ⊕ t.
-    for (std::size_t i = 0; i < message.size(); ++i) out[kCipherOverhead + i] = message[i] ^ t.b[i];
+    for (std::size_t i = 0; i < message.size(); ++i) out[kCipherOverhead + i] = message[i] ^ t[i];
     return out;
   }
   return fail(kNoUsableScalar);
@@ -128,14 +124,14 @@ Result<Bytes> decrypt(const Sm2PrivateKey& private_key, ByteView x, ByteView y, 
   if (c3.size() + c2.size() < kC3) return fail(kTooShort);
   const ByteView xs = strip(x), ys = strip(y);
   if (xs.size() > kCoord || ys.size() > kCoord) return fail_with(Sm2Error::PointCheckFailed);
-  Wiped raw;
-  raw.b.assign(kC1 + c3.size() + c2.size(), 0);
-  raw.b[0] = 0x04;
-  std::copy(xs.begin(), xs.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(1 + kCoord - xs.size()));
-  std::copy(ys.begin(), ys.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(kC1 - ys.size()));
-  std::copy(c3.begin(), c3.end(), raw.b.begin() + kC1);
-  std::copy(c2.begin(), c2.end(), raw.b.begin() + static_cast<std::ptrdiff_t>(kC1 + c3.size()));
-  return decrypt_raw(private_key, raw.b);
+  // The ciphertext is public: no need to wipe it.
+  Bytes raw(kC1 + c3.size() + c2.size(), 0);
+  raw[0] = 0x04;
+  std::copy(xs.begin(), xs.end(), raw.begin() + static_cast<std::ptrdiff_t>(1 + kCoord - xs.size()));
+  std::copy(ys.begin(), ys.end(), raw.begin() + static_cast<std::ptrdiff_t>(kC1 - ys.size()));
+  std::copy(c3.begin(), c3.end(), raw.begin() + kC1);
+  std::copy(c2.begin(), c2.end(), raw.begin() + static_cast<std::ptrdiff_t>(kC1 + c3.size()));
+  return decrypt_raw(private_key, raw);
 }
 
 Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
@@ -162,20 +158,20 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   const ByteView c3 = raw.subspan(kC1, kC3);
   const ByteView c2 = raw.subspan(kC1 + kC3);
   // B4: t = KDF(x2 ‖ y2, klen) must not be all zero.
-  Wiped t{util::kdf(shared.xy, c2.size())};
-  if (all_zero(t.b)) return fail_with(Sm2Error::ZeroVector);
-  // B5: M = C2 ⊕ t.
-  Wiped m;
-  m.b.resize(c2.size());
-  for (std::size_t i = 0; i < c2.size(); ++i) m.b[i] = c2[i] ^ t.b[i];
+  Bytes t = util::kdf(shared.xy, c2.size());
+  const WipeOnExit wipe_t(t);
+  if (all_zero(t)) return fail_with(Sm2Error::ZeroVector);
+  // B5: M = C2 ⊕ t; wiped unless it is returned.
+  Bytes m(c2.size());
+  const WipeOnExit wipe_m(m);
+  for (std::size_t i = 0; i < c2.size(); ++i) m[i] = c2[i] ^ t[i];
   // B6: u = SM3(x2 ‖ M ‖ y2) must equal C3.
-  const Wiped u{c3_of(shared, m.b)};
-  int differs = CRYPTO_memcmp(u.b.data(), c3.data(), kC3);
+  Bytes u = c3_of(shared, m);
+  const WipeOnExit wipe_u(u);
+  int differs = CRYPTO_memcmp(u.data(), c3.data(), kC3);
   ct::declassify(&differs, sizeof differs);
   if (differs != 0) return fail_with(Sm2Error::HashMismatch);
-  Bytes out = std::move(m.b);
-  m.b.clear();
-  return out;
+  return Bytes(std::move(m));
 }
 
 }  // namespace tarnwick::sm2::key

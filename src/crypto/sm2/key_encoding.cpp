@@ -1,13 +1,12 @@
 #include "crypto/sm2/key_encoding.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <array>
 #include <string>
 
 #include "crypto/sm2/ct.h"
 #include "crypto/sm2/p256_ecc.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2 {
 namespace {
@@ -18,17 +17,6 @@ constexpr const char* kIdEcPublicKeyDotted = "1.2.840.10045.2.1";
 constexpr const char* kSm2CurveDotted = "1.2.156.10197.1.301";
 
 bool same(ByteView a, ByteView b) { return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin()); }
-
-// WipedBytes owns a byte vector that holds key material and is wiped when
-// dropped, on every path.
-struct WipedBytes {
-  Bytes b;
-  WipedBytes() = default;
-  explicit WipedBytes(Bytes v) : b(std::move(v)) {}
-  WipedBytes(const WipedBytes&) = delete;
-  WipedBytes& operator=(const WipedBytes&) = delete;
-  ~WipedBytes() { OPENSSL_cleanse(b.data(), b.size()); }
-};
 
 std::unexpected<Error> der_fail(const der::Error& e, std::string_view prefix) { return e.fail(prefix); }
 
@@ -187,7 +175,7 @@ der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key) {
   std::uint8_t be[32] = {};
   std::copy(octets.end() - static_cast<std::ptrdiff_t>(keep), octets.end(), be + (32 - keep));
   Sm2PrivateKey out{Scalar::from_bytes(be), p256_ecc::kInfinity};
-  OPENSSL_cleanse(be, sizeof be);
+  wipe_object(be);
   out.public_key = public_point(out.d);
   if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
   if (key.public_key) {
@@ -240,17 +228,16 @@ Result<Bytes> private_key_to_pkcs8(const Sm2PrivateKey& key) {
   // d in minimal big-endian form (0 as 00). Its length is written into the
   // document; the count of leading zero bytes is taken without branching on
   // d and then made public.
-  WipedBytes d;
-  d.b.resize(32);
-  key.d.to_bytes(d.b.data());
+  Wiped<std::array<std::uint8_t, 32>> d;
+  key.d.to_bytes(d.value.data());
   std::uint64_t still_zero = ~std::uint64_t{0};
   std::size_t zeros = 0;
   for (int i = 0; i < 31; ++i) {
-    still_zero &= ct::is_zero(d.b[static_cast<std::size_t>(i)]);
+    still_zero &= ct::is_zero(d.value[static_cast<std::size_t>(i)]);
     zeros += static_cast<std::size_t>(still_zero & 1);
   }
   ct::declassify(&zeros, sizeof zeros);
-  const ByteView d_minimal = ByteView(d.b).subspan(zeros);
+  const ByteView d_minimal = ByteView(d.value).subspan(zeros);
   const Bytes point = p256_ecc::encode_uncompressed(key.public_key);
   der::Writer sec1_writer(der::Wipe::Yes);
   sec1_writer.sequence([&](der::Writer& w) {
@@ -261,13 +248,14 @@ Result<Bytes> private_key_to_pkcs8(const Sm2PrivateKey& key) {
   });
   auto sec1_doc = std::move(sec1_writer).finish();
   if (!sec1_doc) return sec1_doc.error().fail();
-  const WipedBytes sec1{std::move(*sec1_doc)};
+  Bytes& sec1 = *sec1_doc;
+  const WipeOnExit wipe_sec1(sec1);
 
   der::Writer out(der::Wipe::Yes);
   out.sequence([&](der::Writer& w) {
     w.integer(std::uint64_t{0});
     w.sequence([&](der::Writer& a) { a.oid(kIdEcPublicKey).oid(kSm2Curve); });
-    w.octet_string(sec1.b);
+    w.octet_string(sec1);
   });
   auto doc = std::move(out).finish();
   if (!doc) return doc.error().fail();

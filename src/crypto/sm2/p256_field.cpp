@@ -1,6 +1,7 @@
 #include "crypto/sm2/p256_field.h"
 
 #include "crypto/sm2/biguint.h"
+#include "support/endian.h"
 
 namespace tarnwick::sm2::p256_field {
 namespace {
@@ -93,12 +94,7 @@ FieldElement invert(FieldElement a) noexcept {
 }
 
 void write_bytes(const FieldElement& a, std::uint8_t* out) noexcept {
-  for (int i = 0; i < 8; ++i) {
-    out[4 * i] = static_cast<std::uint8_t>(a.w[i] >> 24);
-    out[4 * i + 1] = static_cast<std::uint8_t>(a.w[i] >> 16);
-    out[4 * i + 2] = static_cast<std::uint8_t>(a.w[i] >> 8);
-    out[4 * i + 3] = static_cast<std::uint8_t>(a.w[i]);
-  }
+  for (int i = 0; i < 8; ++i) store_be32(out + 4 * i, a.w[i]);
 }
 
 Bytes to_bytes(FieldElement a) {
@@ -109,10 +105,7 @@ Bytes to_bytes(FieldElement a) {
 
 FieldElement from_bytes(const std::uint8_t* in) noexcept {
   FieldElement r;
-  for (int i = 0; i < 8; ++i) {
-    r.w[i] = (u32{in[4 * i]} << 24) | (u32{in[4 * i + 1]} << 16) | (u32{in[4 * i + 2]} << 8) |
-             u32{in[4 * i + 3]};
-  }
+  for (int i = 0; i < 8; ++i) r.w[i] = load_be32(in + 4 * i);
   return r;
 }
 

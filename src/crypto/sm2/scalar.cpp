@@ -5,6 +5,7 @@
 #include "crypto/sm2/ct.h"
 #include "crypto/sm2/fp.h"
 #include "crypto/sm2/modinv.h"
+#include "support/endian.h"
 
 namespace tarnwick::sm2 {
 
@@ -100,11 +101,7 @@ Scalar::~Scalar() { OPENSSL_cleanse(v.data(), sizeof v); }
 
 Scalar Scalar::from_bytes(const std::uint8_t in[32]) noexcept {
   Scalar s;
-  for (int i = 0; i < 4; ++i) {
-    u64 w = 0;
-    for (int j = 0; j < 8; ++j) w = (w << 8) | in[8 * (3 - i) + j];
-    s.v[i] = w;
-  }
+  for (int i = 0; i < 4; ++i) s.v[i] = load_be64(in + 8 * (3 - i));
   return s;
 }
 
@@ -115,9 +112,7 @@ Scalar Scalar::from_word(std::uint64_t w) noexcept {
 }
 
 void Scalar::to_bytes(std::uint8_t out[32]) const noexcept {
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 8; ++j) out[8 * (3 - i) + j] = static_cast<std::uint8_t>(v[i] >> (56 - 8 * j));
-  }
+  for (int i = 0; i < 4; ++i) store_be64(out + 8 * (3 - i), v[i]);
 }
 
 namespace scalar {

@@ -39,9 +39,9 @@ Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
   // verify what it signs (and s would equal the nonce).
   if (ct::declassify_mask(scalar::is_zero(d))) return error_of(Sm2Error::InvalidPrivateKey);
 
-  // GB/T 32918.2 §6.1 A6 computes (1 + d)⁻¹, here by Fermat's little
-  // theorem; when it does not exist (d ≡ −1) every s would be 0, so fail
-  // before drawing any nonce.
+  // GB/T 32918.2 §6.1 A6 computes (1 + d)⁻¹, here by the constant-time
+  // gcd of scalar::inv_mod; when it does not exist (d ≡ −1) every s would
+  // be 0, so fail before drawing any nonce.
   const Scalar inv = scalar::inv_mod(scalar::add_mod(d, Scalar::from_word(1)));
   if (ct::declassify_mask(scalar::is_zero(inv))) return error_of(Sm2Error::ZeroSignature);
 

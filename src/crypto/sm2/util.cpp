@@ -1,7 +1,5 @@
 #include "crypto/sm2/util.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm3/sm3.h"
+#include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2::util {
 namespace {
@@ -21,26 +21,6 @@ void append(Bytes& out, const p256_field::FieldElement& e) {
   p256_field::write_bytes(e, b);
   out.insert(out.end(), b, b + sizeof b);
 }
-
-void put_counter(std::uint8_t* at, std::uint32_t ct) {
-  at[0] = static_cast<std::uint8_t>(ct >> 24);
-  at[1] = static_cast<std::uint8_t>(ct >> 16);
-  at[2] = static_cast<std::uint8_t>(ct >> 8);
-  at[3] = static_cast<std::uint8_t>(ct);
-}
-
-// KdfState holds the hashing state of the key-derivation function, all of it
-// derived from the shared secret; it is wiped when dropped.
-struct KdfState {
-  sm3::ChainingValue prefix{};
-  sm3::ChainingValue v{};
-  std::uint8_t block[128] = {};
-  std::uint8_t digest[32] = {};
-  KdfState() = default;
-  KdfState(const KdfState&) = delete;
-  KdfState& operator=(const KdfState&) = delete;
-  ~KdfState() { OPENSSL_cleanse(this, sizeof *this); }
-};
 
 }  // namespace
 
@@ -72,36 +52,30 @@ Bytes kdf(ByteView z, std::size_t klen) {
   const std::uint64_t last = std::max<std::uint64_t>(blocks, 1);
   const std::size_t tail = klen % kBlock == 0 ? kBlock : klen % kBlock;
 
-  // z's whole 64-byte blocks are absorbed once; each counter then hashes
-  // the rest of z, the counter and the padding (one or two blocks). Every
-  // buffer that holds z or keystream is wiped before it is released.
-  KdfState st;
+  // z's whole 64-byte blocks are absorbed once; each counter then finishes
+  // the hash over the rest of z and the counter. The state and buffers that
+  // hold z or keystream are wiped before they are released.
   const std::size_t whole = z.size() / 64;
   const std::size_t rest = z.size() % 64;
-  st.prefix = sm3::kInitialValue;
-  if (whole > 0) sm3::compress(st.prefix, z.data(), whole);
-  if (rest > 0) std::memcpy(st.block, z.data() + 64 * whole, rest);
-  const std::size_t used = rest + 4;  // rest of z and the counter
-  const std::size_t final_blocks = used + 9 <= 64 ? 1 : 2;
-  st.block[used] = 0x80;
-  const std::uint64_t bits = (static_cast<std::uint64_t>(z.size()) + 4) * 8;
-  std::uint8_t* len = st.block + 64 * final_blocks - 8;
-  for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+  Wiped<sm3::ChainingValue> prefix;
+  prefix.value = sm3::kInitialValue;
+  sm3::compress(prefix.value, z.data(), whole);
+  Wiped<std::uint8_t[64 + 4]> last_part;  // the rest of z, then the counter
+  if (rest > 0) std::memcpy(last_part.value, z.data() + 64 * whole, rest);
+  Wiped<std::uint8_t[kBlock]> digest;
 
   Bytes out;
   out.reserve(static_cast<std::size_t>(last - 1) * kBlock + tail);
   auto block_digest = [&](std::uint32_t ct) {
-    put_counter(st.block + rest, ct);
-    st.v = st.prefix;
-    sm3::compress(st.v, st.block, final_blocks);
-    for (int i = 0; i < 8; ++i) put_counter(st.digest + 4 * i, st.v[static_cast<std::size_t>(i)]);
+    store_be32(last_part.value + rest, ct);
+    sm3::finish(prefix.value, 64 * whole, last_part.value, rest + 4, digest.value);
   };
   for (std::uint64_t ct = 1; ct < last; ++ct) {
     block_digest(static_cast<std::uint32_t>(ct));
-    out.insert(out.end(), st.digest, st.digest + kBlock);
+    out.insert(out.end(), digest.value, digest.value + kBlock);
   }
   block_digest(static_cast<std::uint32_t>(last));
-  out.insert(out.end(), st.digest, st.digest + tail);
+  out.insert(out.end(), digest.value, digest.value + tail);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include "crypto/sm3/rounds.h"
 #include "support/cpu.h"
 #include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm3 {
 namespace detail {
@@ -59,25 +60,25 @@ void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) no
   }
 }
 
-Bytes digest(ByteView data) {
-  ChainingValue v = kInitialValue;
-  const std::size_t k = data.size() / 64;
-  const std::size_t r = data.size() % 64;
-  if (k > 0) compress(v, data.data(), k);
-
-  std::uint8_t buf[128] = {};
-  if (r > 0) std::memcpy(buf, data.data() + 64 * k, r);
-  buf[r] = 0x80;
+void finish(ChainingValue v, std::uint64_t absorbed, const std::uint8_t* tail, std::size_t n,
+            std::uint8_t out[32]) noexcept {
+  const std::size_t k = n / 64;
+  const std::size_t r = n % 64;
+  compress(v, tail, k);
+  Wiped<std::uint8_t[128]> buf;
+  if (r > 0) std::memcpy(buf.value, tail + 64 * k, r);
+  buf.value[r] = 0x80;
   // Message length in bits, modulo 2^64.
-  const std::uint64_t bits = static_cast<std::uint64_t>(k) * 512u + static_cast<std::uint64_t>(r) * 8u;
+  const std::uint64_t bits = (absorbed + static_cast<std::uint64_t>(n)) * 8u;
   const std::size_t final_blocks = r <= 55 ? 1 : 2;
-  std::uint8_t* len = buf + 64 * final_blocks - 8;
-  store_be32(len, static_cast<std::uint32_t>(bits >> 32));
-  store_be32(len + 4, static_cast<std::uint32_t>(bits));
-  compress(v, buf, final_blocks);
+  store_be64(buf.value + 64 * final_blocks - 8, bits);
+  compress(v, buf.value, final_blocks);
+  for (int i = 0; i < 8; ++i) store_be32(out + 4 * i, v[static_cast<std::size_t>(i)]);
+}
 
+Bytes digest(ByteView data) {
   Bytes out(32);
-  for (int i = 0; i < 8; ++i) store_be32(out.data() + 4 * i, v[i]);
+  finish(kInitialValue, 0, data.data(), data.size(), out.data());
   return out;
 }
 

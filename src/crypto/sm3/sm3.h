@@ -20,6 +20,14 @@ inline constexpr ChainingValue kInitialValue = {0x7380166F, 0x4914B2B9, 0x172442
 // at least 64·`blocks` bytes.
 void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept;
 
+// finish completes a hash whose first `absorbed` bytes (a multiple of 64)
+// are already compressed into `v`: it absorbs the `n` bytes at `tail`, pads
+// the message (GB/T 32905 §5.2) and writes the 32-byte digest to `out`. The
+// buffer that holds the padded last block is wiped, as the tail may be
+// secret.
+void finish(ChainingValue v, std::uint64_t absorbed, const std::uint8_t* tail, std::size_t n,
+            std::uint8_t out[32]) noexcept;
+
 // digest returns the 32-byte SM3 digest of `data` (any length, empty
 // included). Whole blocks are compressed straight from `data`; only the
 // final partial block is copied.

@@ -22,14 +22,6 @@ Sm4KeySchedule::~Sm4KeySchedule() { OPENSSL_cleanse(rk.data(), sizeof rk); }
 namespace cipher {
 namespace {
 
-// Reversed holds the round keys in decryption order.
-struct Reversed {
-  detail::Wiped<detail::RoundKeys> keys;
-  explicit Reversed(const Sm4KeySchedule& s) {
-    for (int i = 0; i < 32; ++i) keys.value[i] = s.rk[static_cast<std::size_t>(31 - i)];
-  }
-};
-
 std::expected<Bytes, Sm4Error> ecb(const detail::RoundKeys rk, ByteView data) {
   Bytes out(data.size() / kBlockSize * kBlockSize);
   if (!out.empty()) detail::active().crypt_blocks(rk, data.data(), out.data(), out.size() / kBlockSize);
@@ -63,7 +55,7 @@ void encrypt_raw(const Sm4KeySchedule& schedule, const std::uint8_t* in, std::ui
 }
 
 void decrypt_raw(const Sm4KeySchedule& schedule, const std::uint8_t* in, std::uint8_t* out) noexcept {
-  const Reversed r(schedule);
+  const detail::DecryptKeys r(schedule.rk.data());
   detail::active().crypt_blocks(r.keys.value, in, out, 1);
 }
 
@@ -72,7 +64,7 @@ std::expected<Bytes, Sm4Error> encrypt_ecb(const Sm4KeySchedule& schedule, ByteV
 }
 
 std::expected<Bytes, Sm4Error> decrypt_ecb(const Sm4KeySchedule& schedule, ByteView data) {
-  const Reversed r(schedule);
+  const detail::DecryptKeys r(schedule.rk.data());
   return ecb(r.keys.value, data);
 }
 

@@ -428,7 +428,7 @@ TARNWICK_AESNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter ki
     std::memcpy(out, buf.value, len);
     c.value = before;
     advance(c.value, static_cast<std::uint32_t>(len / 16), kind);
-    wipe(&before, sizeof before);
+    wipe_object(before);
   }
   for (int j = 0; j < 4; ++j) store_be32(counter + 4 * j, c.value.w[j]);
 }

@@ -12,7 +12,6 @@ namespace {
 using detail::Chain;
 using detail::Counter;
 using detail::Path;
-using detail::Wiped;
 
 // The parallel modes work through the data in pieces that stay in the
 // first-level cache between the block pass and the XOR pass.
@@ -21,14 +20,6 @@ constexpr std::size_t kPiece = 4096;
 inline void xor_into(std::uint8_t* dst, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) dst[i] = a[i] ^ b[i];
 }
-
-// decrypt_keys holds the round keys in reverse, for D.
-struct DecryptKeys {
-  Wiped<detail::RoundKeys> keys;
-  explicit DecryptKeys(const Sm4KeySchedule& s) {
-    for (int i = 0; i < 32; ++i) keys.value[i] = s.rk[static_cast<std::size_t>(31 - i)];
-  }
-};
 
 Bytes cfb_encrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
   Bytes out(data.size());
@@ -85,7 +76,7 @@ std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView dat
   if (data.size() % kBlockSize != 0) return std::unexpected(Sm4Error::InvalidDataLength);
   if (data.empty()) return std::unexpected(Sm4Error::InvalidPaddingByte);
   const Path& path = detail::active();
-  const DecryptKeys d(s);
+  const detail::DecryptKeys d(s.rk.data());
   Bytes out(data.size());
   const std::size_t m = data.size() / kBlockSize;
   for (std::size_t i = 0; i < m;) {
@@ -100,7 +91,7 @@ std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView dat
   std::uint8_t p = out.back();
   detail::declassify(&p, 1);
   if (p == 0 || p > kBlockSize) {
-    detail::wipe(out.data(), out.size());  // no plaintext leaves a failed call
+    wipe(std::span<std::uint8_t>(out));  // no plaintext leaves a failed call
     return std::unexpected(Sm4Error::InvalidPaddingByte);
   }
   out.resize(out.size() - p);

@@ -12,18 +12,11 @@ namespace {
 
 using detail::Counter;
 using detail::Path;
-using detail::Wiped;
 
 // inc32 adds 1 modulo 2^32 to bytes 12 … 15, leaving bytes 0 … 11 alone,
 // with arithmetic only (the counter derives from H).
 void inc32(Block& cb) {
-  std::uint32_t v =
-      (std::uint32_t{cb[12]} << 24) | (std::uint32_t{cb[13]} << 16) | (std::uint32_t{cb[14]} << 8) | cb[15];
-  v += 1;
-  cb[12] = static_cast<std::uint8_t>(v >> 24);
-  cb[13] = static_cast<std::uint8_t>(v >> 16);
-  cb[14] = static_cast<std::uint8_t>(v >> 8);
-  cb[15] = static_cast<std::uint8_t>(v);
+  store_be32(cb.data() + 12, load_be32(cb.data() + 12) + 1);
 }
 
 // Pieces of this size are encrypted and then hashed while in cache.

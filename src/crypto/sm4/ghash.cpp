@@ -36,8 +36,6 @@ void gf_mul(std::uint64_t& xh, std::uint64_t& xl, std::uint64_t yh, std::uint64_
 
 GhashKey::~GhashKey() { OPENSSL_cleanse(bytes, sizeof bytes); }
 
-void wipe(void* p, std::size_t n) noexcept { OPENSSL_cleanse(p, n); }
-
 #ifdef TARNWICK_VALGRIND_CT
 void declassify(const void* p, std::size_t n) noexcept { VALGRIND_MAKE_MEM_DEFINED(p, n); }
 #endif

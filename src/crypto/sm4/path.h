@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/secret.h"
+
 namespace tarnwick::sm4::detail {
 
 using RoundKeys = std::uint32_t[32];
@@ -73,9 +75,6 @@ extern const Path kGfniPath;
 std::uint32_t aesni_features() noexcept;
 std::uint32_t gfni_features() noexcept;
 
-// wipe clears `n` bytes with OPENSSL_cleanse.
-void wipe(void* p, std::size_t n) noexcept;
-
 // declassify marks a value derived from secrets as public where the
 // result makes it public anyway (a tag check's outcome, the padding length
 // CBC decryption removes). It does nothing, except in the memcheck build of
@@ -86,14 +85,13 @@ void declassify(const void* p, std::size_t n) noexcept;
 inline void declassify(const void*, std::size_t) noexcept {}
 #endif
 
-// Wiped is a value that is wiped when it goes out of scope.
-template <class T>
-struct Wiped {
-  T value{};
-  Wiped() = default;
-  Wiped(const Wiped&) = delete;
-  Wiped& operator=(const Wiped&) = delete;
-  ~Wiped() { wipe(&value, sizeof value); }
+// DecryptKeys holds round keys rk31 … rk0, the order decryption uses them
+// in (GB/T 32907 §7.2), and wipes them when it goes out of scope.
+struct DecryptKeys {
+  Wiped<RoundKeys> keys;
+  explicit DecryptKeys(const std::uint32_t* rk) noexcept {
+    for (int i = 0; i < 32; ++i) keys.value[i] = rk[31 - i];
+  }
 };
 
 // The portable GHASH: SP 800-38D Algorithm 1 with masks in place of

@@ -153,30 +153,16 @@ Result<Bytes> sm4_aad(SymAlgorithm a) {
   return std::move(*aad);
 }
 
-// RoundKeysWiped clears the round keys of a schedule when the scope ends.
-class RoundKeysWiped {
- public:
-  explicit RoundKeysWiped(sm4::Sm4KeySchedule& schedule) noexcept : schedule_(schedule) {}
-  RoundKeysWiped(const RoundKeysWiped&) = delete;
-  RoundKeysWiped& operator=(const RoundKeysWiped&) = delete;
-  ~RoundKeysWiped() { OPENSSL_cleanse(schedule_.rk.data(), sizeof schedule_.rk); }
-
- private:
-  sm4::Sm4KeySchedule& schedule_;
-};
-
 Result<Bytes> sm4_run(SymAlgorithm algorithm, bool encrypt, const Material& m, const Bytes& data) {
   auto schedule = sm4_schedule(m);
   if (!schedule) return std::unexpected(schedule.error());
-  RoundKeysWiped wipe_schedule(*schedule);
   std::expected<Bytes, sm4::Sm4Error> out;
   if (algorithm == SymAlgorithm::SM4ECB) {
     out = encrypt ? sm4::cipher::encrypt_ecb(*schedule, data) : sm4::cipher::decrypt_ecb(*schedule, data);
   } else {
     auto aad = sm4_aad(algorithm);
     if (!aad) return std::unexpected(aad.error());
-    sm4::Sm4ModeCipher cipher{*schedule, sm4_mode(algorithm)};
-    RoundKeysWiped wipe_copy(cipher.schedule);
+    const sm4::Sm4ModeCipher cipher{*schedule, sm4_mode(algorithm)};
     out = encrypt ? sm4::cipher_mode::encrypt(cipher, *aad, data, m.iv)
                   : sm4::cipher_mode::decrypt(cipher, *aad, data, m.iv);
   }

@@ -19,8 +19,8 @@
 #include <x86intrin.h>
 #endif
 
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/modinv.h"
+#include "support/ct.h"
 
 namespace tarnwick::sm2::fp {
 

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/error.h"
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm2/util.h"
 #include "crypto/sm3/sm3.h"
+#include "support/ct.h"
 #include "support/secret.h"
 
 namespace tarnwick::sm2::key {

@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/p256_ecc.h"
+#include "support/ct.h"
 #include "support/secret.h"
 
 namespace tarnwick::sm2 {

@@ -1,6 +1,6 @@
 #include "crypto/sm2/modinv.h"
 
-#include "crypto/sm2/ct.h"
+#include "support/ct.h"
 
 namespace tarnwick::sm2::modinv {
 namespace {

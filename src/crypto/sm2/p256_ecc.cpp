@@ -5,9 +5,9 @@
 #endif
 
 #include "crypto/sm2/biguint.h"
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/p256_pre_table.h"
+#include "support/ct.h"
 
 namespace tarnwick::sm2::p256_ecc {
 namespace {

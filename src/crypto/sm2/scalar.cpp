@@ -2,9 +2,9 @@
 
 #include <openssl/crypto.h>
 
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/fp.h"
 #include "crypto/sm2/modinv.h"
+#include "support/ct.h"
 #include "support/endian.h"
 
 namespace tarnwick::sm2 {

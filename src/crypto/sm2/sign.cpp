@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "crypto/sm2/ct.h"
 #include "crypto/sm2/error.h"
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm2/scalar.h"
+#include "support/ct.h"
 
 namespace tarnwick::sm2 {
 namespace {

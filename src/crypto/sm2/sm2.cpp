@@ -6,7 +6,7 @@
 #include <new>
 
 #include "crypto/sm2/biguint.h"
-#include "crypto/sm2/ct.h"
+#include "support/ct.h"
 #include "support/os_random.h"
 
 namespace tarnwick::sm2 {

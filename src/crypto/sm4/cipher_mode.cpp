@@ -5,6 +5,7 @@
 
 #include "crypto/sm4/gcm.h"
 #include "crypto/sm4/path.h"
+#include "support/ct.h"
 
 namespace tarnwick::sm4::cipher_mode {
 namespace {
@@ -89,7 +90,7 @@ std::expected<Bytes, Sm4Error> cbc_decrypt(const Sm4KeySchedule& s, ByteView dat
   }
   // The number of bytes removed is visible in the result's length.
   std::uint8_t p = out.back();
-  detail::declassify(&p, 1);
+  ct::declassify(&p, 1);
   if (p == 0 || p > kBlockSize) {
     wipe(std::span<std::uint8_t>(out));  // no plaintext leaves a failed call
     return std::unexpected(Sm4Error::InvalidPaddingByte);

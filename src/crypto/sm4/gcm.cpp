@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "crypto/sm4/path.h"
+#include "support/ct.h"
 #include "support/endian.h"
 
 namespace tarnwick::sm4 {
@@ -112,7 +113,7 @@ std::expected<Bytes, Sm4Error> decrypt(const Sm4KeySchedule& schedule, ByteView 
   c.finish(y.value, aad.size(), ciphertext.size(), expected.value.data());
   // The two tags are compared in constant time; only the verdict is public.
   int differ = CRYPTO_memcmp(expected.value.data(), received.data(), kBlockSize);
-  detail::declassify(&differ, sizeof differ);
+  ct::declassify(&differ, sizeof differ);
   if (differ != 0) return std::unexpected(Sm4Error::TagMismatch);
   Bytes out(ciphertext.size());
   Wiped<Block> counter;

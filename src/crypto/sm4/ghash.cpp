@@ -7,10 +7,6 @@
 #include "crypto/sm4/path.h"
 #include "support/endian.h"
 
-#ifdef TARNWICK_VALGRIND_CT
-#include <valgrind/memcheck.h>
-#endif
-
 namespace tarnwick::sm4::detail {
 namespace {
 
@@ -35,10 +31,6 @@ void gf_mul(std::uint64_t& xh, std::uint64_t& xl, std::uint64_t yh, std::uint64_
 }  // namespace
 
 GhashKey::~GhashKey() { OPENSSL_cleanse(bytes, sizeof bytes); }
-
-#ifdef TARNWICK_VALGRIND_CT
-void declassify(const void* p, std::size_t n) noexcept { VALGRIND_MAKE_MEM_DEFINED(p, n); }
-#endif
 
 void ghash_portable_init(GhashKey& key, const std::uint8_t h[16]) { std::memcpy(key.bytes, h, 16); }
 

@@ -75,16 +75,6 @@ extern const Path kGfniPath;
 std::uint32_t aesni_features() noexcept;
 std::uint32_t gfni_features() noexcept;
 
-// declassify marks a value derived from secrets as public where the
-// result makes it public anyway (a tag check's outcome, the padding length
-// CBC decryption removes). It does nothing, except in the memcheck build of
-// tests/valgrind, where it tells memcheck that the value may be branched on.
-#ifdef TARNWICK_VALGRIND_CT
-void declassify(const void* p, std::size_t n) noexcept;
-#else
-inline void declassify(const void*, std::size_t) noexcept {}
-#endif
-
 // DecryptKeys holds round keys rk31 … rk0, the order decryption uses them
 // in (GB/T 32907 §7.2), and wipes them when it goes out of scope.
 struct DecryptKeys {

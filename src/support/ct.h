@@ -1,13 +1,14 @@
-// Constant-time helpers of the SM2 code: word masks and selects, and the
-// hooks that tell a memory checker which values are secret.
+// Constant-time helpers: word masks and selects, and the one hook that
+// tells a memory checker which values derived from secrets are public.
 //
 // A mask is 0 or all ones. Every function here runs in time independent of
 // the values of its arguments.
 //
-// In a build with TARNWICK_CT_VALIDATION defined (the valgrind secret check),
-// `classify` marks memory as undefined and `declassify` marks it defined
-// again, so that memcheck reports every branch or address that depends on a
-// secret. Elsewhere both are no-ops.
+// In a build with TARNWICK_CT_VALIDATION defined (the valgrind secret check
+// of tests/valgrind), `declassify` marks memory as defined, so that memcheck
+// accepts a branch on a value the protocol publishes while it reports every
+// other branch or address that depends on a secret. Elsewhere it does
+// nothing.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,7 @@
 #include <valgrind/memcheck.h>
 #endif
 
-namespace tarnwick::sm2::ct {
+namespace tarnwick::ct {
 
 using u64 = std::uint64_t;
 
@@ -40,18 +41,9 @@ inline u64 eq(u64 a, u64 b) noexcept { return is_zero(a ^ b); }
 // select returns `a` where `mask` is set and `b` elsewhere.
 inline u64 select(u64 mask, u64 a, u64 b) noexcept { return (a & mask) | (b & ~mask); }
 
-// classify marks `n` bytes at `p` as secret for the memory checker.
-inline void classify(const void* p, std::size_t n) noexcept {
-#if defined(TARNWICK_CT_VALIDATION)
-  VALGRIND_MAKE_MEM_UNDEFINED(p, n);
-#else
-  (void)p;
-  (void)n;
-#endif
-}
-
 // declassify marks `n` bytes at `p` as public: a value the protocol
-// publishes, or the outcome of a test whose result is public.
+// publishes, or the outcome of a test whose result is public (a tag check's
+// verdict, the padding length a decryption removes).
 inline void declassify(const void* p, std::size_t n) noexcept {
 #if defined(TARNWICK_CT_VALIDATION)
   VALGRIND_MAKE_MEM_DEFINED(p, n);
@@ -67,4 +59,4 @@ inline bool declassify_mask(u64 mask) noexcept {
   return mask != 0;
 }
 
-}  // namespace tarnwick::sm2::ct
+}  // namespace tarnwick::ct

@@ -15,10 +15,7 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__)
-#include <x86intrin.h>
-#endif
-
+#include "crypto/sm2/limb.h"
 #include "crypto/sm2/modinv.h"
 #include "support/ct.h"
 
@@ -37,38 +34,14 @@ inline constexpr Fe kZero{{0, 0, 0, 0}};
 inline constexpr Fe kOne{{0x0000000000000001, 0x00000000FFFFFFFF, 0x0000000000000000, 0x0000000100000000}};
 inline constexpr Fe kR2{{0x0000000200000003, 0x00000002FFFFFFFF, 0x0000000100000001, 0x0000000400000002}};
 
+// The reduction steps behind mul, sqr and from_montgomery; private to this
+// header.
 namespace detail {
-
-// adc and sbb are one step of a carry (borrow) chain; carries are 0 or 1.
-// On x86-64 they are the ADC and SBB instructions of the base instruction
-// set, which the compiler chains without materialising the flags.
-inline u64 adc(u64 a, u64 b, u64 carry_in, u64& carry_out) noexcept {
-#if defined(__x86_64__)
-  unsigned long long s;
-  carry_out = _addcarry_u64(static_cast<unsigned char>(carry_in), a, b, &s);
-  return s;
-#else
-  const u128 s = static_cast<u128>(a) + b + carry_in;
-  carry_out = static_cast<u64>(s >> 64);
-  return static_cast<u64>(s);
-#endif
-}
-
-inline u64 sbb(u64 a, u64 b, u64 borrow_in, u64& borrow_out) noexcept {
-#if defined(__x86_64__)
-  unsigned long long d;
-  borrow_out = _subborrow_u64(static_cast<unsigned char>(borrow_in), a, b, &d);
-  return d;
-#else
-  const u128 d = static_cast<u128>(a) - b - borrow_in;
-  borrow_out = static_cast<u64>(d >> 64) & 1;
-  return static_cast<u64>(d);
-#endif
-}
 
 // reduce_once sets `r` = x − p when x + top·2^256 ≥ p, else x; the input
 // must be below 2p.
 inline void reduce_once(Fe& r, const u64 x[4], u64 top) noexcept {
+  using limb::sbb;
   u64 b;
   u64 d0 = sbb(x[0], kP.v[0], 0, b);
   u64 d1 = sbb(x[1], kP.v[1], b, b);
@@ -91,6 +64,8 @@ inline void reduce_once(Fe& r, const u64 x[4], u64 top) noexcept {
 // overflow since v3 ≤ 2^64 − 2^32. On return `carry` is the carry out of
 // `l3`.
 [[gnu::always_inline]] inline void reduce_step(u64 m, u64& l0, u64& l1, u64& l2, u64& l3, u64& carry) noexcept {
+  using limb::adc;
+  using limb::sbb;
   u64 b, c;
   const u64 lo = m << 32, hi = m >> 32;
   const u64 v0 = sbb(m, lo, 0, b);
@@ -117,29 +92,14 @@ inline void reduce_once(Fe& r, const u64 x[4], u64 top) noexcept {
   reduce_once(r, x, carry);
 }
 
-// mul_wide sets lo, hi to the 128-bit product a·b.
-[[gnu::always_inline]] inline void mul_wide(u64 a, u64 b, u64& lo, u64& hi) noexcept {
-  const u128 p = static_cast<u128>(a) * b;
-  lo = static_cast<u64>(p);
-  hi = static_cast<u64>(p >> 64);
-}
-
-// mac returns the low limb of a·b + c + carry and leaves the high limb in
-// `carry` (the sum fits 128 bits).
-[[gnu::always_inline]] inline u64 mac(u64 a, u64 b, u64 c, u64& carry) noexcept {
-  const u128 acc = static_cast<u128>(a) * b + c + carry;
-  carry = static_cast<u64>(acc >> 64);
-  return static_cast<u64>(acc);
-}
-
 }  // namespace detail
 
 // mul sets `r` = a·b·R⁻¹ mod p. `a` may be any value below 2^256 when `b`
 // is below p, or the other way round (that is how plain values enter
 // Montgomery form). `r` may alias either operand.
 inline void mul(Fe& r, const Fe& a, const Fe& b) noexcept {
-  using detail::adc;
-  using detail::mul_wide;
+  using limb::adc;
+  using limb::mul_wide;
   const u64 b0 = b.v[0], b1 = b.v[1], b2 = b.v[2], b3 = b.v[3];
   u64 l0, l1, l2, l3, h0, h1, h2, h3, c;
   // Row by row: the four products a_i·b_j give low and high halves, summed
@@ -197,8 +157,8 @@ inline void mul(Fe& r, const Fe& a, const Fe& b) noexcept {
 
 // sqr sets `r` = a²·R⁻¹ mod p. `r` may alias `a`.
 inline void sqr(Fe& r, const Fe& a) noexcept {
-  using detail::adc;
-  using detail::mac;
+  using limb::adc;
+  using limb::mac;
   const u64 a0 = a.v[0], a1 = a.v[1], a2 = a.v[2], a3 = a.v[3];
   // Products a_i·a_j for i < j.
   u64 c = 0;
@@ -238,7 +198,7 @@ inline void sqr(Fe& r, const Fe& a) noexcept {
 }
 
 inline void add(Fe& r, const Fe& a, const Fe& b) noexcept {
-  using detail::adc;
+  using limb::adc;
   u64 s[4], c;
   s[0] = adc(a.v[0], b.v[0], 0, c);
   s[1] = adc(a.v[1], b.v[1], c, c);
@@ -248,8 +208,8 @@ inline void add(Fe& r, const Fe& a, const Fe& b) noexcept {
 }
 
 inline void sub(Fe& r, const Fe& a, const Fe& b) noexcept {
-  using detail::adc;
-  using detail::sbb;
+  using limb::adc;
+  using limb::sbb;
   u64 d[4], b_out, c;
   d[0] = sbb(a.v[0], b.v[0], 0, b_out);
   d[1] = sbb(a.v[1], b.v[1], b_out, b_out);

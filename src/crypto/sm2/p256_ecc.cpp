@@ -5,6 +5,7 @@
 #endif
 
 #include "crypto/sm2/biguint.h"
+#include "crypto/sm2/limb.h"
 #include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/p256_pre_table.h"
 #include "support/ct.h"
@@ -162,11 +163,11 @@ Naf naf(const Scalar& k, int w) noexcept {
       // v −= d (an odd d makes v even).
       u64 c;
       if (d > 0) {
-        v[0] = fp::detail::sbb(v[0], static_cast<u64>(d), 0, c);
-        for (int l = 1; l < 5; ++l) v[l] = fp::detail::sbb(v[l], 0, c, c);
+        v[0] = limb::sbb(v[0], static_cast<u64>(d), 0, c);
+        for (int l = 1; l < 5; ++l) v[l] = limb::sbb(v[l], 0, c, c);
       } else {
-        v[0] = fp::detail::adc(v[0], static_cast<u64>(-d), 0, c);
-        for (int l = 1; l < 5; ++l) v[l] = fp::detail::adc(v[l], 0, c, c);
+        v[0] = limb::adc(v[0], static_cast<u64>(-d), 0, c);
+        for (int l = 1; l < 5; ++l) v[l] = limb::adc(v[l], 0, c, c);
       }
     }
     out[i] = static_cast<std::int8_t>(d);

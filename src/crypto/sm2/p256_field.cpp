@@ -1,6 +1,7 @@
 #include "crypto/sm2/p256_field.h"
 
 #include "crypto/sm2/biguint.h"
+#include "crypto/sm2/limb.h"
 #include "support/endian.h"
 
 namespace tarnwick::sm2::p256_field {
@@ -53,7 +54,7 @@ bool is_reduced(const FieldElement& a) noexcept {
   // a < p exactly when a − p borrows.
   const fp::Fe x = limbs_of(a);
   u64 borrow = 0;
-  for (int i = 0; i < 4; ++i) fp::detail::sbb(x.v[i], fp::kP.v[i], borrow, borrow);
+  for (int i = 0; i < 4; ++i) limb::sbb(x.v[i], fp::kP.v[i], borrow, borrow);
   return borrow != 0;
 }
 
@@ -72,10 +73,10 @@ FieldElement add(FieldElement a, FieldElement b) noexcept {
   const fp::Fe x = limbs_of(a), y = limbs_of(b);
   fp::Fe s;
   u64 c = 0;
-  for (int i = 0; i < 4; ++i) s.v[i] = fp::detail::adc(x.v[i], y.v[i], c, c);
+  for (int i = 0; i < 4; ++i) s.v[i] = limb::adc(x.v[i], y.v[i], c, c);
   fp::Fe d;
   u64 borrow = 0;
-  for (int i = 0; i < 4; ++i) d.v[i] = fp::detail::sbb(s.v[i], fp::kP.v[i], borrow, borrow);
+  for (int i = 0; i < 4; ++i) d.v[i] = limb::sbb(s.v[i], fp::kP.v[i], borrow, borrow);
   fp::cmov(s, d, ct::mask_from_bit(c | (borrow ^ 1)));
   return element_of(s);
 }

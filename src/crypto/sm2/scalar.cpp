@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include "crypto/sm2/fp.h"
+#include "crypto/sm2/limb.h"
 #include "crypto/sm2/modinv.h"
 #include "support/ct.h"
 #include "support/endian.h"
@@ -19,8 +19,8 @@ constexpr Limbs kNLimbs = {0x53BBF40939D54123, 0x7203DF6B21C6052B, 0xFFFFFFFFFFF
 constexpr Limbs kR2 = {0x901192AF7C114F20, 0x3464504ADE6FA2FA, 0x620FC84C3AFFE0D4, 0x1EB5E412A22B3D3B};
 constexpr u64 kN0 = 0x327F9E8872350975;
 
-using fp::detail::adc;
-using fp::detail::sbb;
+using limb::adc;
+using limb::sbb;
 
 // reduce_once returns x − n when x + top·2^256 ≥ n, else x (x + top·2^256
 // must be below 2n).
@@ -34,7 +34,7 @@ Limbs reduce_once(const Limbs& x, u64 top) noexcept {
   return r;
 }
 
-using fp::detail::mac;
+using limb::mac;
 
 // reduce_step adds m·n at limb l0 (m = l0·(−n⁻¹) mod 2^64, so l0 becomes
 // 0 and is dropped) and carries into l4; `carry` is the carry out of the

@@ -115,7 +115,6 @@ class Error {
   // tag is the tag of Length/Noncanonical/Value, the actual tag of
   // TagUnexpected, the identifier byte of TagUnknown.
   Tag tag() const noexcept { return tag_; }
-  Tag expected_tag() const noexcept { return expected_; }
   std::optional<std::size_t> position() const noexcept { return position_; }
 
   // text is the full message, e.g. "incorrect length for NULL at DER byte 17".

@@ -20,10 +20,6 @@ ossl::BnPtr from_bytes(ByteView be) {
   return checked<ossl::BnPtr>(BN_bin2bn(be.data(), static_cast<int>(be.size()), nullptr));
 }
 
-ossl::SecretBnPtr secret_from_bytes(ByteView be) {
-  return checked<ossl::SecretBnPtr>(BN_bin2bn(be.data(), static_cast<int>(be.size()), nullptr));
-}
-
 ossl::BnPtr from_hex(const char* hex) {
   BIGNUM* bn = nullptr;
   if (BN_hex2bn(&bn, hex) == 0) {
@@ -42,18 +38,6 @@ ossl::BnPtr from_word(std::uint64_t v) {
   return bn;
 }
 
-ossl::BnPtr copy(const BIGNUM& x) { return checked<ossl::BnPtr>(BN_dup(&x)); }
-
-ossl::SecretBnPtr secret_copy(const BIGNUM& x) { return checked<ossl::SecretBnPtr>(BN_dup(&x)); }
-
-Bytes to_minimal_bytes(const BIGNUM& x) {
-  const int n = BN_num_bytes(&x);
-  if (n == 0) return Bytes{0x00};
-  Bytes out(static_cast<std::size_t>(n));
-  BN_bn2bin(&x, out.data());
-  return out;
-}
-
 std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x) {
   if (BN_is_negative(&x) || BN_num_bytes(&x) > 32) return std::nullopt;
   std::array<std::uint8_t, 32> out{};
@@ -64,17 +48,10 @@ std::optional<std::array<std::uint8_t, 32>> to_bytes32(const BIGNUM& x) {
   return out;
 }
 
-ossl::SecretBnPtr new_secret() {
-  BIGNUM* bn = BN_secure_new();
-  if (bn == nullptr) {
-    ERR_clear_error();
-    throw std::bad_alloc();
-  }
-  return ossl::SecretBnPtr(bn);
-}
+ossl::BnPtr new_value() { return checked<ossl::BnPtr>(BN_new()); }
 
 ossl::BnCtxPtr new_ctx() {
-  BN_CTX* ctx = BN_CTX_secure_new();
+  BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) {
     ERR_clear_error();
     throw std::bad_alloc();

@@ -59,21 +59,21 @@ Result<Sm2KeyPair> generate_key_pair() {
   return Sm2KeyPair{p, Sm2PrivateKey{*d, p}};
 }
 
-ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x) {
-  ossl::SecretBnPtr r = biguint::new_secret();
+ossl::BnPtr reduce_mod_n(const BIGNUM& x) {
+  ossl::BnPtr r = biguint::new_value();
   ossl::BnCtxPtr ctx = biguint::new_ctx();
   biguint::check(BN_nnmod(r.get(), &x, p256_ecc::init_curve_params().n.get(), ctx.get()));
   return r;
 }
 
-ossl::SecretBnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::SecretBnPtr sum = biguint::new_secret();
+ossl::BnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b) {
+  ossl::BnPtr sum = biguint::new_value();
   biguint::check(BN_add(sum.get(), &a, &b));
   return reduce_mod_n(*sum);
 }
 
-ossl::SecretBnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::SecretBnPtr prod = biguint::new_secret();
+ossl::BnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b) {
+  ossl::BnPtr prod = biguint::new_value();
   ossl::BnCtxPtr ctx = biguint::new_ctx();
   biguint::check(BN_mul(prod.get(), &a, &b, ctx.get()));
   return reduce_mod_n(*prod);

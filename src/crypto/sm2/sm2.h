@@ -56,8 +56,8 @@ Result<Sm2KeyPair> generate_key_pair();
 // (including ones of n and above) and return a fully reduced value
 // 0 ≤ r < n. Secret scalars never pass through them; signing uses the
 // constant-time arithmetic of scalar.h.
-ossl::SecretBnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b);
-ossl::SecretBnPtr reduce_mod_n(const BIGNUM& x);
-ossl::SecretBnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b);
+ossl::BnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b);
+ossl::BnPtr reduce_mod_n(const BIGNUM& x);
+ossl::BnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b);
 
 }  // namespace tarnwick::sm2

@@ -33,7 +33,7 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
   // B1, B2: r and s in 1..n − 1.
   if (BN_cmp(r.get(), &n) >= 0 || BN_cmp(s.get(), &n) >= 0) return std::unexpected(Sm2Error::InvalidSignatureDigest);
   // B5: t = (r + s) mod n, not 0.
-  const ossl::SecretBnPtr t = add_mod_n(*r, *s);
+  const ossl::BnPtr t = add_mod_n(*r, *s);
   if (BN_is_zero(t.get())) return std::unexpected(Sm2Error::InvalidSignatureDigest);
   // B6: (x1, y1) = s·G + t·P, both scalars below n and public, computed
   // jointly in variable time.
@@ -45,7 +45,7 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
   const ossl::BnPtr x1 = biguint::from_bytes(x1_bytes);
   // B7: R = (e + x1) mod n must equal r.
   const ossl::BnPtr e_int = biguint::from_bytes(e);
-  const ossl::SecretBnPtr big_r = add_mod_n(*e_int, *x1);
+  const ossl::BnPtr big_r = add_mod_n(*e_int, *x1);
   if (BN_cmp(big_r.get(), r.get()) != 0) return std::unexpected(Sm2Error::InvalidSignatureDigest);
   return {};
 }

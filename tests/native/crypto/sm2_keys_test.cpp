@@ -123,7 +123,7 @@ TEST(Sm2ModN, EdgeRowsAndBignumAgreement) {
   const ossl::BnPtr huge = bn_hex("123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
   struct Case {
     const char* name;
-    ossl::SecretBnPtr got;
+    ossl::BnPtr got;
     std::string want_hex;
   };
   const Case cases[] = {

@@ -4,13 +4,10 @@ computed by python `cryptography`, an independent implementation. With
 --check it writes nothing: it recomputes every vector in that file by a
 second independent route and fails on any difference.
 
-Which implementation made the file: python `cryptography` through this
-script (its SM4-GCM needs cryptography 42 or later; Debian 12's
-python3-cryptography 38 refuses it). The commit that first added the file
-did not record the version. cryptography 48.0.0 on CPython 3.11.7, whose
-wheel carries OpenSSL 4.0.0 (the code that does its SM4-GCM), reproduces
-every earlier vector byte for byte and wrote the service vectors of 17 and
-64 bytes.
+Writing the file needs python `cryptography` 42 or later, whose SM4-GCM
+this script calls (Debian 12's python3-cryptography 38 refuses it):
+cryptography 48.0.0 on CPython 3.11.7, whose wheel carries OpenSSL 4.0.0
+(the code that does its SM4-GCM), reproduces the file byte for byte.
 
 --check needs only python3's standard library and the `openssl` command
 (OpenSSL 3.0 as on Debian 12, which has SM4 but not SM4-GCM): the SM4 block

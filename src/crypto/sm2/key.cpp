@@ -80,7 +80,6 @@ ByteView strip(ByteView v) {
 }  // namespace
 
 Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
-  p256_ecc::init_curve_params();
   // The field operations are exact only on reduced operands, and a point off
   // the curve would give a ciphertext no key can open.
   if (!is_reduced(public_key) || !p256_ecc::is_on_curve(public_key)) return fail_with(Sm2Error::InvalidPublicKey);
@@ -136,7 +135,6 @@ Result<Bytes> decrypt(const Sm2PrivateKey& private_key, ByteView x, ByteView y, 
 
 Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   if (raw.size() < kC1 + kC3) return fail(kTooShort);
-  p256_ecc::init_curve_params();
   if (raw[0] != 0x04) return fail_with(Sm2Error::PointCheckFailed);
   // B1: C1 must be a point of the curve, its coordinates below p, before any
   // scalar multiplies it (the field operations assume reduced operands, and

@@ -30,7 +30,6 @@ Bytes minimal_bytes(const Scalar& x) {
 
 Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
   if (e.size() != 32) return error_of(Sm2Error::InvalidDigestLength);
-  p256_ecc::init_curve_params();
   // e < 2^256 < 2n, so one conditional subtraction reduces it.
   const Scalar e_mod_n = scalar::reduce(Scalar::from_bytes(e.data()));
   const Scalar d = scalar::reduce(key.d);

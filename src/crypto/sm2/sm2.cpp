@@ -23,7 +23,6 @@ Scalar n_minus_1() noexcept {
 }  // namespace
 
 Result<Scalar> random_scalar() {
-  p256_ecc::init_curve_params();
   const Scalar limit = n_minus_1();
   std::array<std::uint8_t, 32> buf{};
   for (int draw = 0; draw < kMaxDraws; ++draw) {

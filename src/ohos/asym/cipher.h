@@ -6,9 +6,6 @@
 //     y  INTEGER,        -- y1, the y coordinate of C1
 //     c3 OCTET STRING,   -- C3 = SM3(x2 ‖ M ‖ y2)
 //     c2 OCTET STRING }  -- C2 = M ⊕ KDF(x2 ‖ y2, |M|)
-//
-// This header is a leaf: it includes only standard and support headers, so
-// the SM2 primitives can speak in this record.
 #pragma once
 
 #include "support/bytes.h"

@@ -2,7 +2,7 @@
 // bytes. What one reader accepts must survive export and reading again.
 #include "common.h"
 #include "crypto/sm2/key_encoding.h"
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 
 namespace tarnwick::fuzz {
 void seeds(SeedSink& sink) {

@@ -33,7 +33,7 @@
 
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/key_encoding.h"
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "crypto/sm4/cipher.h"
 #include "ohos/asym/cipher.h"
 #include "ohos/asym/encrypt.h"

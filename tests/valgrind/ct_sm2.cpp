@@ -23,8 +23,8 @@
 
 #include "crypto/sm2/key.h"
 #include "crypto/sm2/key_encoding.h"
+#include "crypto/sm2/key_pair.h"
 #include "crypto/sm2/sign.h"
-#include "crypto/sm2/sm2.h"
 #include "crypto/sm2/verify.h"
 #include "support/hex.h"
 #include "support/os_random.h"

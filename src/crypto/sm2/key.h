@@ -5,7 +5,7 @@
 // random source's text, or one of the fixed texts documented below.
 #pragma once
 
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 #include "support/error.h"
 

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 #include "support/der.h"
 #include "support/error.h"

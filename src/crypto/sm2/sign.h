@@ -7,7 +7,7 @@
 // (d ≡ 0 and d ≡ −1 modulo n, which every signing attempt would reveal).
 #pragma once
 
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 #include "support/error.h"
 

@@ -7,7 +7,7 @@
 #include <expected>
 
 #include "crypto/sm2/error.h"
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 
 namespace tarnwick::sm2::util {

@@ -1,8 +1,8 @@
 #include "ohos/asym/keygen.h"
 
 #include "crypto/sm2/key_encoding.h"
+#include "crypto/sm2/key_pair.h"
 #include "crypto/sm2/p256_ecc.h"
-#include "crypto/sm2/sm2.h"
 #include "ohos/asym/rsa_key.h"
 #include "support/base64.h"
 #include "support/hex.h"

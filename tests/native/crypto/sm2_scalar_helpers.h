@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "crypto/sm2/key_pair.h"
 #include "crypto/sm2/scalar.h"
-#include "crypto/sm2/sm2.h"
 #include "support/hex.h"
 #include "support/ossl.h"
 

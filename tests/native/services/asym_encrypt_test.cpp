@@ -9,7 +9,7 @@
 
 #include "../common/openssl_cli.h"
 #include "crypto/sm2/key_encoding.h"
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 #include "ohos/asym/cipher.h"
 #include "support/base64.h"
 #include "support/hex.h"

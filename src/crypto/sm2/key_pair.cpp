@@ -1,4 +1,4 @@
-#include "crypto/sm2/sm2.h"
+#include "crypto/sm2/key_pair.h"
 
 #include <openssl/crypto.h>
 

@@ -5,7 +5,6 @@
 #include <array>
 #include <new>
 
-#include "crypto/sm2/biguint.h"
 #include "support/ct.h"
 #include "support/os_random.h"
 
@@ -56,26 +55,6 @@ Result<Sm2KeyPair> generate_key_pair() {
   const Sm2PublicKey p = public_point(*d);
   if (!p256_ecc::is_on_curve(p)) return fail(std::string(display(Sm2Error::InvalidPublicKey)));
   return Sm2KeyPair{p, Sm2PrivateKey{*d, p}};
-}
-
-ossl::BnPtr reduce_mod_n(const BIGNUM& x) {
-  ossl::BnPtr r = biguint::new_value();
-  ossl::BnCtxPtr ctx = biguint::new_ctx();
-  biguint::check(BN_nnmod(r.get(), &x, p256_ecc::init_curve_params().n.get(), ctx.get()));
-  return r;
-}
-
-ossl::BnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::BnPtr sum = biguint::new_value();
-  biguint::check(BN_add(sum.get(), &a, &b));
-  return reduce_mod_n(*sum);
-}
-
-ossl::BnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b) {
-  ossl::BnPtr prod = biguint::new_value();
-  ossl::BnCtxPtr ctx = biguint::new_ctx();
-  biguint::check(BN_mul(prod.get(), &a, &b, ctx.get()));
-  return reduce_mod_n(*prod);
 }
 
 }  // namespace tarnwick::sm2

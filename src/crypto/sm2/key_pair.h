@@ -1,4 +1,5 @@
-// SM2 key records, key generation and arithmetic modulo the group order n.
+// SM2 key records and key generation, and the random scalars that keys and
+// nonces are drawn as.
 //
 // Failures: `random_scalar` and `generate_key_pair` return Result<T>
 // (std::expected<T, Error>). The Error's display text is either an Sm2Error
@@ -13,7 +14,6 @@
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/scalar.h"
 #include "support/error.h"
-#include "support/ossl.h"
 
 namespace tarnwick::sm2 {
 
@@ -50,14 +50,5 @@ Sm2PublicKey public_point(const Scalar& d) noexcept;
 // point in affine form. Fails with the random source's text, or "invalid
 // public key" when d·G is not on the curve.
 Result<Sm2KeyPair> generate_key_pair();
-
-// The operations modulo n on big integers, for public values of any size
-// (signature values in verification): they accept any non-negative inputs
-// (including ones of n and above) and return a fully reduced value
-// 0 ≤ r < n. Secret scalars never pass through them; signing uses the
-// constant-time arithmetic of scalar.h.
-ossl::BnPtr add_mod_n(const BIGNUM& a, const BIGNUM& b);
-ossl::BnPtr reduce_mod_n(const BIGNUM& x);
-ossl::BnPtr mul_mod_n(const BIGNUM& a, const BIGNUM& b);
 
 }  // namespace tarnwick::sm2

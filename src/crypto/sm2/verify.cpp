@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "crypto/sm2/biguint.h"
+#include "crypto/sm2/mod_n.h"
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm2/util.h"
 #include "crypto/sm3/sm3.h"

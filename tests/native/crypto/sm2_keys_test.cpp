@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/sm2/mod_n.h"
 #include "support/hex.h"
 #include "support/os_random.h"
 #include "support/ossl.h"

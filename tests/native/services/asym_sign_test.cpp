@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "../common/openssl_cli.h"
-#include "../asym/rsa_test_keys.h"
+#include "rsa_test_keys.h"
 #include "support/base64.h"
 #include "support/hex.h"
 

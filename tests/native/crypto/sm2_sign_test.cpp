@@ -4,6 +4,7 @@
 // redraw rules and the verification checks.
 #include <gtest/gtest.h>
 
+#include "../common/peer.h"
 #include "../common/scripted_random.h"
 #include "sm2_scalar_helpers.h"
 #include <openssl/bn.h>
@@ -33,6 +34,7 @@ namespace {
 
 using testing::ScriptedDraws;
 using testing::SourceGuard;
+using testing::unhex;
 
 constexpr const char* kN = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
 constexpr const char* kGx = "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7";
@@ -48,11 +50,6 @@ constexpr const char* kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54
 constexpr const char* kR = "F5A03B0648D2C4630EEAC513E1BB81A15944DA3827D5B74143AC7EACEEE720B3";
 constexpr const char* kS = "B1B6AA29DF212FD8763182BC0D421CA1BB9038FD1F7F42D4840B69C485BBC1AA";
 
-Bytes unhex(const std::string& h) {
-  auto b = hex::decode(h);
-  EXPECT_TRUE(b.has_value()) << h;
-  return b.value_or(Bytes{});
-}
 std::string upper(const Bytes& b) {
   std::string s = hex::encode(b);
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../common/openssl_cli.h"
+#include "../common/peer.h"
 #include "rsa_test_keys.h"
 #include "support/base64.h"
 #include "support/hex.h"
@@ -24,13 +25,13 @@ namespace {
 using tarnwick::testing::CommandResult;
 using tarnwick::testing::run_command;
 using tarnwick::testing::TempDir;
+using tarnwick::testing::unhex;
 
 constexpr const char* kN = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
 
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string b64(ByteView b) { return base64::encode(b); }
 Bytes unb64(const std::string& s) { return base64::decode(s).value(); }
-Bytes unhex(const std::string& h) { return hex::decode(h).value(); }
 Bytes cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

@@ -10,6 +10,7 @@
 
 #include "ohos/asym/rsa_key.h"
 #include "../common/openssl_cli.h"
+#include "../common/peer.h"
 #include "rsa_test_keys.h"
 
 namespace tarnwick::ohos::asym {
@@ -19,12 +20,6 @@ using namespace tarnwick::testing;
 
 const std::string kOaepOpts =
     " -pkeyopt rsa_padding_mode:oaep -pkeyopt rsa_oaep_md:sha256 -pkeyopt rsa_mgf1_md:sha256";
-
-Bytes pattern(std::size_t n, std::uint8_t start = 0) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(start + i * 7);
-  return b;
-}
 
 // A 2048-bit pair of ours, its documents on disk for the `openssl` command,
 // and a second key for "made under another key" cases.

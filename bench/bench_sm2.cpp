@@ -200,9 +200,9 @@ void BM_sm2_verify_ours(benchmark::State& state) {
   Bytes rs = pad32(sig->r);
   const Bytes s = pad32(sig->s);
   rs.insert(rs.end(), s.begin(), s.end());
-  if (!sm2::verify_digest(kDigest, kp.public_key, rs)) die("verify_digest");
+  if (!sm2::key::verify_digest(kDigest, kp.public_key, rs)) die("verify_digest");
   for (auto _ : state) {
-    auto ok = sm2::verify_digest(kDigest, kp.public_key, rs);
+    auto ok = sm2::key::verify_digest(kDigest, kp.public_key, rs);
     benchmark::DoNotOptimize(ok);
   }
 }

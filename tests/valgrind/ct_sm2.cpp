@@ -102,7 +102,7 @@ void run_keys_sign_encrypt_decrypt() {
     rs.insert(rs.end(), sig->r.begin(), sig->r.end());
     rs.insert(rs.end(), 32 - sig->s.size(), 0);
     rs.insert(rs.end(), sig->s.begin(), sig->s.end());
-    expect(sm2::verify_digest(e, public_key, rs).has_value(), "signature verifies");
+    expect(sm2::key::verify_digest(e, public_key, rs).has_value(), "signature verifies");
   }
   auto pair_sig = sm2::sign_digest(e, pair->private_key);
   expect(pair_sig.has_value(), "sign_digest with the generated key");

@@ -9,6 +9,8 @@
 #include "crypto/sm3/sm3.h"
 
 namespace tarnwick::sm2 {
+
+namespace key {
 namespace {
 
 // scalar_of reads a public value below n as a Scalar.
@@ -49,6 +51,8 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
   return {};
 }
 
+}  // namespace key
+
 std::expected<void, Sm2Error> verify_with_id(const Sm2PublicKey& public_key, std::optional<ByteView> user_id,
                                              ByteView message, ByteView signature) {
   const ByteView id = user_id && !user_id->empty() ? *user_id : default_user_id();
@@ -57,7 +61,7 @@ std::expected<void, Sm2Error> verify_with_id(const Sm2PublicKey& public_key, std
   Bytes input = std::move(*z);
   input.insert(input.end(), message.begin(), message.end());
   const Bytes e = sm3::digest(input);
-  return verify_digest(e, public_key, signature);
+  return key::verify_digest(e, public_key, signature);
 }
 
 }  // namespace tarnwick::sm2

@@ -26,6 +26,8 @@ inline ByteView default_user_id() noexcept {
   return {reinterpret_cast<const std::uint8_t*>(kDefaultUserId.data()), kDefaultUserId.size()};
 }
 
+namespace key {
+
 // verify_digest checks `signature` on the 32-byte digest `e` under
 // `public_key` (which the caller has checked to lie on the curve). The
 // checks, in order:
@@ -37,9 +39,11 @@ inline ByteView default_user_id() noexcept {
 //                           (e + x1) mod n ≠ r.
 std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& public_key, ByteView signature);
 
+}  // namespace key
+
 // verify_with_id checks `signature` on `message` for the signer `user_id`
 // (absent or empty: kDefaultUserId): e = SM3(Z ‖ message) with Z from
-// util::user_digest, then verify_digest. Z's failures come first:
+// util::user_digest, then key::verify_digest. Z's failures come first:
 // InvalidPublicKey for a key off the curve, IdTooLong for an ID of more
 // than 8191 bytes.
 std::expected<void, Sm2Error> verify_with_id(const Sm2PublicKey& public_key, std::optional<ByteView> user_id,

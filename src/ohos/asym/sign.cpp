@@ -86,7 +86,7 @@ Result<bool> verify_sm2(AlgorithmKind kind, ByteView data, ByteView sig_der, Byt
   const auto joined = joined_signature(*record);
   if (!joined) return false;
   if (kind == AlgorithmKind::SM3WithSM2) return sm2::verify_with_id(*key, user_id, data, *joined).has_value();
-  return sm2::verify_digest(sm3::digest(data), *key, *joined).has_value();
+  return sm2::key::verify_digest(sm3::digest(data), *key, *joined).has_value();
 }
 
 Result<bool> verify_rsa(AlgorithmKind kind, ByteView data, ByteView signature, ByteView key_der) {

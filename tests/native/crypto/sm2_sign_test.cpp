@@ -190,7 +190,7 @@ TEST(Sm2SignDigest, StandardExampleWithFixedNonce) {
   const PeerKey peer = peer_from_d(kD);
   EXPECT_EQ(upper(peer.point), std::string("04") + kPx + kPy);
   EXPECT_TRUE(peer_verifies(peer, unhex(kE), sig->r, sig->s));
-  EXPECT_TRUE(verify_digest(unhex(kE), our_public(peer.point), unhex(std::string(kR) + kS)).has_value());
+  EXPECT_TRUE(key::verify_digest(unhex(kE), our_public(peer.point), unhex(std::string(kR) + kS)).has_value());
 }
 
 TEST(Sm2SignDigest, InteropWithOpenSsl) {
@@ -203,10 +203,10 @@ TEST(Sm2SignDigest, InteropWithOpenSsl) {
     ASSERT_TRUE(ours.has_value());
     EXPECT_TRUE(peer_verifies(peer, e, ours->r, ours->s));
     const Bytes theirs = peer_sign(peer, e);
-    EXPECT_TRUE(verify_digest(e, our_public(peer.point), theirs).has_value());
+    EXPECT_TRUE(key::verify_digest(e, our_public(peer.point), theirs).has_value());
     Bytes other = e;
     other[31] ^= 1;
-    EXPECT_EQ(verify_digest(other, our_public(peer.point), theirs).error(), Sm2Error::InvalidSignatureDigest);
+    EXPECT_EQ(key::verify_digest(other, our_public(peer.point), theirs).error(), Sm2Error::InvalidSignatureDigest);
   }
 }
 
@@ -230,7 +230,7 @@ TEST(Sm2SignDigest, ShortValuesAreMinimalAndVerify) {
     Bytes joined(64, 0);
     std::copy(sig->r.begin(), sig->r.end(), joined.begin() + static_cast<long>(32 - sig->r.size()));
     std::copy(sig->s.begin(), sig->s.end(), joined.begin() + static_cast<long>(64 - sig->s.size()));
-    EXPECT_TRUE(verify_digest(e, pub, joined).has_value());
+    EXPECT_TRUE(key::verify_digest(e, pub, joined).has_value());
   }
   EXPECT_EQ(short_seen, 2);
 }
@@ -357,7 +357,7 @@ TEST(Sm2VerifyDigest, Checks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto got = verify_digest(c.e, pub, c.sig);
+    auto got = key::verify_digest(c.e, pub, c.sig);
     if (!c.want) {
       EXPECT_TRUE(got.has_value());
     } else {
@@ -384,7 +384,7 @@ TEST(Sm2VerifyDigest, SumAtInfinityIsRejected) {
   ASSERT_EQ(BN_sub(minus_r.get(), n.get(), r.get()), 1);
   ASSERT_EQ(BN_mod_mul(s.get(), minus_r.get(), half.get(), n.get(), ctx.get()), 1);
   EXPECT_FALSE(peer_verifies(g_key, e, be32(*r), be32(*s)));
-  auto got = verify_digest(e, our_public(g_key.point), cat(be32(*r), be32(*s)));
+  auto got = key::verify_digest(e, our_public(g_key.point), cat(be32(*r), be32(*s)));
   ASSERT_FALSE(got.has_value());
   EXPECT_EQ(got.error(), Sm2Error::InvalidSignatureDigest);
 }

@@ -1,10 +1,14 @@
-// SM2 public-key encryption (GB/T 32918.4) over the recommended curve, with
-// the ciphertext in C1 ‖ C3 ‖ C2 order.
+// The SM2 key operations over the recommended curve: public-key encryption
+// (GB/T 32918.4), with the ciphertext in C1 ‖ C3 ‖ C2 order, and the core of
+// signature verification (GB/T 32918.2 §7.1; verify.h adds the user digest).
 //
 // Failures are Result errors whose display text is an Sm2Error text, the
 // random source's text, or one of the fixed texts documented below.
 #pragma once
 
+#include <expected>
+
+#include "crypto/sm2/error.h"
 #include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 #include "support/error.h"
@@ -51,5 +55,16 @@ Result<Bytes> decrypt(const Sm2PrivateKey& private_key, ByteView x, ByteView y, 
 // zero; "hash and cipher not equal" when SM3(x2 ‖ M ‖ y2) differs from C3
 // (compared in constant time).
 Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw);
+
+// verify_digest checks `signature` on the 32-byte digest `e` under
+// `public_key` (which the caller has checked to lie on the curve). The
+// checks, in order:
+//   InvalidDigestLength     `e` is not 32 bytes;
+//   InvalidSignatureDigest  `signature` is shorter than 32 bytes;
+//   ZeroSignature           r = 0, or else s = 0;
+//   InvalidSignatureDigest  r ≥ n, or else s ≥ n; r + s ≡ 0 mod n;
+//                           s·G + (r + s)·P is the point at infinity;
+//                           (e + x1) mod n ≠ r.
+std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& public_key, ByteView signature);
 
 }  // namespace tarnwick::sm2::key

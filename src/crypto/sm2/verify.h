@@ -1,4 +1,6 @@
-// SM2 signature verification over the recommended curve (GB/T 32918.2 §7.1).
+// SM2 signature verification over the recommended curve (GB/T 32918.2 §7.1)
+// from a user ID and a message; the check on a digest, key::verify_digest,
+// is declared in key.h.
 //
 // The signature is handed in as one byte string: its first 32 bytes are r
 // (big-endian) and all the bytes after them are s (big-endian, any length,
@@ -12,6 +14,7 @@
 #include <string_view>
 
 #include "crypto/sm2/error.h"
+#include "crypto/sm2/key.h"
 #include "crypto/sm2/key_pair.h"
 #include "support/bytes.h"
 
@@ -25,21 +28,6 @@ inline constexpr std::string_view kDefaultUserId = "1234567812345678";
 inline ByteView default_user_id() noexcept {
   return {reinterpret_cast<const std::uint8_t*>(kDefaultUserId.data()), kDefaultUserId.size()};
 }
-
-namespace key {
-
-// verify_digest checks `signature` on the 32-byte digest `e` under
-// `public_key` (which the caller has checked to lie on the curve). The
-// checks, in order:
-//   InvalidDigestLength     `e` is not 32 bytes;
-//   InvalidSignatureDigest  `signature` is shorter than 32 bytes;
-//   ZeroSignature           r = 0, or else s = 0;
-//   InvalidSignatureDigest  r ≥ n, or else s ≥ n; r + s ≡ 0 mod n;
-//                           s·G + (r + s)·P is the point at infinity;
-//                           (e + x1) mod n ≠ r.
-std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& public_key, ByteView signature);
-
-}  // namespace key
 
 // verify_with_id checks `signature` on `message` for the signer `user_id`
 // (absent or empty: kDefaultUserId): e = SM3(Z ‖ message) with Z from

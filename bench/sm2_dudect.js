@@ -4,7 +4,8 @@
 // constant time?", 2017): two classes of calls interleaved at random, class
 // 0 with the fixed scalar d = 2^255 + 1 and class 1 with a random d of the
 // same length, and Welch's t over the raw timings and over timings cropped
-// at upper percentiles. |t| above 4.5 would mean that the time depends on d.
+// at upper percentiles. |t| above 4.5 would mean that the time depends on d,
+// provided the A/A run beside it (random d in both classes) stays below 4.5.
 // It prints |t| and asserts nothing. Run on one pinned core:
 //   taskset -c 3 node bench/sm2_dudect.js [calls per class, default 3000]
 // The nonce half of the test (k fixed vs random through the random-source
@@ -103,23 +104,36 @@ function report(name, times) {
   );
 }
 
-// run times `call(cls, i)` for perClass calls of each class in random order.
-function run(name, call) {
-  for (let i = 0; i < 200; ++i) call(i & 1, i >> 1);
-  const order = [];
-  for (let i = 0; i < 2 * perClass; ++i) order.push(i & 1);
-  for (let i = order.length - 1; i > 0; --i) {
-    const j = crypto.randomInt(i + 1);
-    [order[i], order[j]] = [order[j], order[i]];
+// shuffledClasses returns `count` class labels of each class, 0 and 1, in
+// random order, balanced in pairs: each pair of consecutive labels holds
+// one of each class, the first drawn at random. A burst of noise on the
+// machine that outlasts a call or two then falls on both classes alike.
+function shuffledClasses(count) {
+  const classes = new Uint8Array(2 * count);
+  const bits = crypto.randomBytes(count);
+  for (let i = 0; i < count; ++i) {
+    classes[2 * i] = bits[i] & 1;
+    classes[2 * i + 1] = 1 - (bits[i] & 1);
+  }
+  return classes;
+}
+
+// run times `call(i)` for i = 0 … classes.length − 1, in that order; call i
+// belongs to class classes[i]. The inputs of call i are the i-th entry of
+// one array whose entries were made in the same order, so the two classes
+// are interleaved at random in memory as in time. The first 200 calls run
+// once untimed first, to warm up.
+function run(name, classes, call) {
+  for (let i = 0; i < 200; ++i) call(i);
+  const n = classes.length;
+  const elapsed = new Float64Array(n);
+  for (let i = 0; i < n; ++i) {
+    const t0 = process.hrtime.bigint();
+    call(i);
+    elapsed[i] = Number(process.hrtime.bigint() - t0);
   }
   const times = [[], []];
-  const seen = [0, 0];
-  for (const cls of order) {
-    const i = seen[cls]++;
-    const t0 = process.hrtime.bigint();
-    call(cls, i);
-    times[cls].push(Number(process.hrtime.bigint() - t0));
-  }
+  for (let i = 0; i < n; ++i) times[classes[i]].push(elapsed[i]);
   report(name, times);
 }
 
@@ -130,38 +144,40 @@ const fixedD = (1n << 255n) + 1n;
 
 console.log(`module: ${modulePath}; ${perClass} calls per class; class 0: d = 2^255 + 1, class 1: random d`);
 
-// The inputs of both classes are separate string objects of the same
-// sizes, made alternately (so that they lie side by side in memory) and
-// visited in the same way: the classes differ in d, not in how their inputs
-// sit in memory. Each test runs twice: with the fixed d against random ones,
-// and then with a random d in both classes (an A/A run), which shows the
-// noise floor of |t| on this machine.
+// Each test runs twice: with the fixed d against random ones, and then with
+// a random d in both classes (an A/A run), which shows the noise floor of
+// |t| on this machine in the same run.
+//
+// Signing: one array of key documents, one per call, each of the class the
+// shuffled labels give it.
 function signTest(name, dOfClass0) {
-  const keys = [[], []];
-  for (let i = 0; i < perClass + 200; ++i) {
-    keys[0].push(privateKeyText(dOfClass0()));
-    keys[1].push(privateKeyText(randomD()));
-  }
-  run(name, (cls, i) => m.asymSign(SM3WithSM2, data, keys[cls][i], ''));
+  const classes = shuffledClasses(perClass);
+  const keys = Array.from(classes, (cls) => privateKeyText(cls === 0 ? dOfClass0() : randomD()));
+  run(name, classes, (i) => m.asymSign(SM3WithSM2, data, keys[i], ''));
 }
 
 // Decryption: each key decrypts a ciphertext made for it, so both classes
-// succeed; each class draws from a pool of 64 ciphertexts, class 0's all
-// made for its one d, class 1's each for a random d of its own.
+// succeed. One pool of 128 (key, ciphertext) entries holds both classes
+// interleaved at random: class 0's 64 all made for its one d, class 1's
+// each for a random d of its own. Each call takes a random entry of its
+// class from that pool.
 function decryptTest(name, d0) {
   const public0 = publicKeyText(mulG(d0));
-  const pools = [[], []];
-  for (let i = 0; i < 64; ++i) {
-    pools[0].push({ key: privateKeyText(d0), ct: m.asymEncrypt(SM2, data, public0) });
+  const poolClasses = shuffledClasses(64);
+  const pool = Array.from(poolClasses, (cls) => {
+    if (cls === 0) return { key: privateKeyText(d0), ct: m.asymEncrypt(SM2, data, public0) };
     const d = randomD();
-    pools[1].push({ key: privateKeyText(d), ct: m.asymEncrypt(SM2, data, publicKeyText(mulG(d))) });
-  }
-  for (const e of [pools[0][0], pools[1][0]]) {
+    return { key: privateKeyText(d), ct: m.asymEncrypt(SM2, data, publicKeyText(mulG(d))) };
+  });
+  for (const e of pool) {
     if (m.asymDecrypt(SM2, e.ct, e.key).join() !== data.join()) throw new Error('set-up: a key does not decrypt');
   }
-  const picks = Array.from({ length: perClass + 200 }, () => crypto.randomInt(64));
-  run(name, (cls, i) => {
-    const e = pools[cls][picks[i]];
+  const ofClass = [[], []];
+  poolClasses.forEach((cls, j) => ofClass[cls].push(j));
+  const classes = shuffledClasses(perClass);
+  const picks = Array.from(classes, (cls) => ofClass[cls][crypto.randomInt(64)]);
+  run(name, classes, (i) => {
+    const e = pool[picks[i]];
     return m.asymDecrypt(SM2, e.ct, e.key);
   });
 }

@@ -15,6 +15,11 @@ void pad(Bytes& data);
 // byte 0 or above the length) or "padding: inconsistent padding bytes", in
 // that order of checks, and leaves `data` untouched on failure. Any padding
 // length up to the vector's length is accepted, not only 1 … 16.
+//
+// The check runs in constant time: it reads the last min(n, 255) bytes of
+// `data` whatever they hold, without a branch or an address that depends on
+// them; only its outcome, and on success the padding length, are made
+// public.
 Result<void> unpad(Bytes& data);
 
 }  // namespace tarnwick::padding::pkcs7

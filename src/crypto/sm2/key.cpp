@@ -92,12 +92,13 @@ Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
     if (p256_ecc::is_infinity(public_key)) return fail_with(Sm2Error::PointAtInfinity);
     // A4: (x2, y2) = k·P. For k in 1..n−2 and P on the curve it is never
     // the point at infinity; the test's outcome is public either way.
-    const JacobianPoint kp = p256_ecc::mul_point(*k, public_key);
+    JacobianPoint kp = p256_ecc::mul_point(*k, public_key);
     bool kp_infinite = p256_ecc::is_infinity(kp);
     ct::declassify(&kp_infinite, sizeof kp_infinite);
     if (kp_infinite) return fail_with(Sm2Error::PointAtInfinity);
     SharedPoint shared;
     set_shared(shared, kp);
+    wipe_object(kp);
     // A5: t = KDF(x2 ‖ y2, klen); an all-zero t restarts with a new k.
     Bytes t = util::kdf(shared.xy, message.size());
     const WipeOnExit wipe_t(t);
@@ -146,12 +147,13 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   if (p256_ecc::is_infinity(c1)) return fail_with(Sm2Error::PointAtInfinity);
   // B3: (x2, y2) = d·C1, at infinity only for d ≡ 0 (mod n): the outcome of
   // that test is public, as the error tells it.
-  const JacobianPoint dc1 = p256_ecc::mul_point(private_key.d, c1);
+  JacobianPoint dc1 = p256_ecc::mul_point(private_key.d, c1);
   bool dc1_infinite = p256_ecc::is_infinity(dc1);
   ct::declassify(&dc1_infinite, sizeof dc1_infinite);
   if (dc1_infinite) return fail_with(Sm2Error::PointAtInfinity);
   SharedPoint shared;
   set_shared(shared, dc1);
+  wipe_object(dc1);
 
   const ByteView c3 = raw.subspan(kC1, kC3);
   const ByteView c2 = raw.subspan(kC1 + kC3);

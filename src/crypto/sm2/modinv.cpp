@@ -1,6 +1,7 @@
 #include "crypto/sm2/modinv.h"
 
 #include "support/ct.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2::modinv {
 namespace {
@@ -183,8 +184,8 @@ void invert(std::uint64_t out[4], const std::uint64_t x[4], const Modulus& m) no
               static_cast<i64>(((x[1] >> 60) | (x[2] << 4)) & kM62),
               static_cast<i64>(((x[2] >> 58) | (x[3] << 6)) & kM62), static_cast<i64>(x[3] >> 56)}};
   i64 zeta = -1;  // delta = 1/2
+  Trans t;
   for (int i = 0; i < 10; ++i) {
-    Trans t;
     zeta = divsteps_59(zeta, static_cast<u64>(f.v[0]), static_cast<u64>(g.v[0]), t);
     update_de(d, e, t, m);
     update_fg(f, g, t);
@@ -197,6 +198,13 @@ void invert(std::uint64_t out[4], const std::uint64_t x[4], const Modulus& m) no
   out[1] = (r1 >> 2) | (r2 << 60);
   out[2] = (r2 >> 4) | (r3 << 58);
   out[3] = (r3 >> 6) | (r4 << 56);
+  // x may be secret ((1 + d) in signing, z of a shared point): so are the
+  // state and the last transition.
+  wipe_object(d);
+  wipe_object(e);
+  wipe_object(f);
+  wipe_object(g);
+  wipe_object(t);
 }
 
 }  // namespace tarnwick::sm2::modinv

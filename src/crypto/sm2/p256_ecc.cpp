@@ -9,6 +9,7 @@
 #include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/p256_pre_table.h"
 #include "support/ct.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2::p256_ecc {
 namespace {
@@ -204,14 +205,23 @@ JacobianPoint add(JacobianPoint p, JacobianPoint q) noexcept {
 JacobianPoint negate(JacobianPoint p) noexcept { return JacobianPoint{p.x, sub(p256_field::kZero, p.y), p.z}; }
 
 JacobianPoint to_affine(JacobianPoint p) noexcept {
-  const point::Jacobian j = to_internal(p);
+  // The point may be secret (a shared point): its copies here are wiped.
+  point::Jacobian j = to_internal(p);
   fp::Fe zi, zi2, zi3, x, y;
   fp::invert(zi, j.z);
   fp::sqr(zi2, zi);
   fp::mul(zi3, zi2, zi);
   fp::mul(x, j.x, zi2);
   fp::mul(y, j.y, zi3);
-  return JacobianPoint{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
+  const JacobianPoint r{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
+  wipe_object(j);
+  wipe_object(zi);
+  wipe_object(zi2);
+  wipe_object(zi3);
+  wipe_object(x);
+  wipe_object(y);
+  wipe_object(p);
+  return r;
 }
 
 JacobianPoint to_affine_public(JacobianPoint p) noexcept {
@@ -270,14 +280,18 @@ JacobianPoint mul_base(const Scalar& k_in) noexcept {
   // by masks; the last addition is made complete all the same, for the price
   // of one doubling.
   point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  point::Affine t;
   for (int j = 0; j < p256_pre_table::kWindows; ++j) {
     const Digit d = booth(k, j, p256_pre_table::kWindowBits);
-    point::Affine t;
     select_affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
     cond_negate(t.y, d.negative);
     point::add_affine(acc, acc, t, ct::eq(d.magnitude, 0), j == p256_pre_table::kWindows - 1);
   }
-  return to_boundary(acc);
+  // acc is k·G; t, the last digit's entry, tells that digit.
+  const JacobianPoint r = to_boundary(acc);
+  wipe_object(acc);
+  wipe_object(t);
+  return r;
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k) {
@@ -311,15 +325,20 @@ JacobianPoint mul_point(const Scalar& k_in, const JacobianPoint& p_in) noexcept 
   point::Jacobian acc;
   select_jacobian(acc, t, top.magnitude);
   cond_negate(acc.y, top.negative);
+  point::Jacobian e;
   for (int w = kPointWindows - 2; w >= 0; --w) {
     for (int i = 0; i < kPointWindowBits; ++i) point::dbl(acc, acc);
     const Digit d = booth(k, w, kPointWindowBits);
-    point::Jacobian e;
     select_jacobian(e, t, d.magnitude);
     cond_negate(e.y, d.negative);
     point::add(acc, acc, e, w == 0);
   }
-  return to_boundary(acc);
+  // acc is k·P (the shared point in encryption and decryption); e, the last
+  // digit's multiple of P, tells that digit.
+  const JacobianPoint r = to_boundary(acc);
+  wipe_object(acc);
+  wipe_object(e);
+  return r;
 }
 
 JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p_in) noexcept {

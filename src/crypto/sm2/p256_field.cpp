@@ -3,6 +3,7 @@
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/limb.h"
 #include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2::p256_field {
 namespace {
@@ -32,16 +33,22 @@ constexpr u64 kSqrtLimbs[4] = {0x4000000000000000, 0xFFFFFFFFC0000000, 0xFFFFFFF
 
 }  // namespace
 
+// The conversions wipe their plain limbs: the value may be secret (a
+// coordinate of a shared point).
 fp::Fe to_montgomery(const FieldElement& a) noexcept {
+  fp::Fe plain = limbs_of(a);
   fp::Fe r;
-  fp::to_montgomery(r, limbs_of(a));
+  fp::to_montgomery(r, plain);
+  wipe_object(plain);
   return r;
 }
 
 FieldElement from_montgomery(const fp::Fe& m) noexcept {
   fp::Fe r;
   fp::from_montgomery(r, m);
-  return element_of(r);
+  const FieldElement out = element_of(r);
+  wipe_object(r);
+  return out;
 }
 
 bool is_zero(const FieldElement& a) noexcept {

@@ -6,6 +6,7 @@
 #include "crypto/sm2/modinv.h"
 #include "support/ct.h"
 #include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2 {
 
@@ -31,6 +32,7 @@ Limbs reduce_once(const Limbs& x, u64 top) noexcept {
   const u64 keep = ct::mask_from_bit(b & (top ^ 1));
   Limbs r;
   for (int i = 0; i < 4; ++i) r[i] = ct::select(keep, x[i], d[i]);
+  wipe_object(d);
   return r;
 }
 
@@ -58,7 +60,10 @@ using limb::mac;
   reduce_step(t1, t2, t3, t4, t5, carry);
   reduce_step(t2, t3, t4, t5, t6, carry);
   reduce_step(t3, t4, t5, t6, t7, carry);
-  return reduce_once(Limbs{t4, t5, t6, t7}, carry);
+  Limbs high{t4, t5, t6, t7};
+  const Limbs r = reduce_once(high, carry);
+  wipe_object(high);
+  return r;
 }
 
 // mont_mul returns a·b·2^−256 mod n, for a below 2^256 and b below n.
@@ -131,13 +136,22 @@ u64 less(const Scalar& a, const Scalar& b) noexcept {
   return ct::mask_from_bit(borrow);
 }
 
-Scalar reduce(const Scalar& a) noexcept { return of(reduce_once(a.v, 0)); }
+Scalar reduce(const Scalar& a) noexcept {
+  Limbs r = reduce_once(a.v, 0);
+  Scalar out = of(r);
+  wipe_object(r);
+  return out;
+}
 
 Scalar add_mod(const Scalar& a, const Scalar& b) noexcept {
   Limbs s;
   u64 c = 0;
   for (int i = 0; i < 4; ++i) s[i] = adc(a.v[i], b.v[i], c, c);
-  return of(reduce_once(s, c));
+  Limbs r = reduce_once(s, c);
+  Scalar out = of(r);
+  wipe_object(s);
+  wipe_object(r);
+  return out;
 }
 
 Scalar sub_mod(const Scalar& a, const Scalar& b) noexcept {
@@ -148,12 +162,21 @@ Scalar sub_mod(const Scalar& a, const Scalar& b) noexcept {
   Limbs r;
   u64 c = 0;
   for (int i = 0; i < 4; ++i) r[i] = adc(d[i], kNLimbs[i] & m, c, c);
-  return of(r);
+  Scalar out = of(r);
+  wipe_object(d);
+  wipe_object(r);
+  return out;
 }
 
 Scalar mul_mod(const Scalar& a, const Scalar& b) noexcept {
-  // (a·b·R⁻¹)·R²·R⁻¹ = a·b.
-  return of(mont_mul(mont_mul(a.v, b.v), kR2));
+  // (a·b·R⁻¹)·R²·R⁻¹ = a·b. The operands may be secret (r·d, (1 + d)⁻¹·t):
+  // the intermediate limbs are wiped.
+  Limbs t = mont_mul(a.v, b.v);
+  Limbs r = mont_mul(t, kR2);
+  Scalar s = of(r);
+  wipe_object(t);
+  wipe_object(r);
+  return s;
 }
 
 Scalar inv_mod(const Scalar& a) noexcept {

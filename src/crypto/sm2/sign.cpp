@@ -6,6 +6,7 @@
 #include "crypto/sm2/p256_field.h"
 #include "crypto/sm2/scalar.h"
 #include "support/ct.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2 {
 namespace {
@@ -49,12 +50,14 @@ Result<SignatureValues> sign_digest(ByteView e, const Sm2PrivateKey& key) {
     auto k = random_scalar();
     if (!k) return std::unexpected(k.error());
     // A4: (x1, y1) = k·G.
-    const p256_ecc::JacobianPoint kg = p256_ecc::to_affine(p256_ecc::mul_base(*k));
+    p256_ecc::JacobianPoint kg = p256_ecc::to_affine(p256_ecc::mul_base(*k));
     std::uint8_t x1_bytes[32];
     p256_field::write_bytes(kg.x, x1_bytes);
+    wipe_object(kg);
     // A5: r = (e + x1) mod n (x1 < p < 2n); r is published, or discarded
     // with its k when it is 0 or r + k = n.
     Scalar r = scalar::add_mod(e_mod_n, scalar::reduce(Scalar::from_bytes(x1_bytes)));
+    wipe_object(x1_bytes);
     ct::declassify(&r, sizeof r);
     if (ct::declassify_mask(scalar::is_zero(r))) continue;
     // r + k = n exactly when k = −r mod n (r in 1..n − 1, k below n).

@@ -26,9 +26,9 @@ constexpr std::uint32_t t_rotated(unsigned j) noexcept { return rotl(j < 16 ? 0x
 }
 
 // One round j. `w` is W_j and `w1` is W′_j = W_j ⊕ W_(j+4); `gg` holds
-// GG_j(E, F, G), computed by the round before, and leaves with GG_(j+1) of
-// the new E, F, G. The new A lands in `d` and the new E in `h`; B and F are
-// rotated in place.
+// GG_j(E, F, G), computed by the round before (G enters the round only
+// through it), and leaves with GG_(j+1) of the new E, F, G. The new A lands
+// in `d` and the new E in `h`; B and F are rotated in place.
 //
 // The chain that bounds the speed runs from E to the next E: E + (A <<< 12
 // + T_j), <<< 7, + (GG + H + W_j), P0. Whatever does not wait for E is
@@ -38,7 +38,8 @@ constexpr std::uint32_t t_rotated(unsigned j) noexcept { return rotl(j < 16 ? 0x
 // new E instead of two, in time for the next round's sum.
 template <unsigned J>
 [[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32_t& d,
-                                         std::uint32_t e, std::uint32_t& f, std::uint32_t& h, std::uint32_t& gg, std::uint32_t w, std::uint32_t w1) noexcept {
+                                         std::uint32_t e, std::uint32_t& f, std::uint32_t& h, std::uint32_t& gg,
+                                         std::uint32_t w, std::uint32_t w1) noexcept {
   std::uint32_t ff;
   if constexpr (J < 16) {
     ff = a ^ (b ^ c);
@@ -79,7 +80,8 @@ inline void start(RoundState& r, const std::array<std::uint32_t, 8>& v) noexcept
 
 // Four rounds from J on; after them the registers are back in place.
 template <unsigned J>
-[[gnu::always_inline]] inline void four_rounds(RoundState& r, const std::uint32_t* w, const std::uint32_t* w1) noexcept {
+[[gnu::always_inline]] inline void four_rounds(RoundState& r, const std::uint32_t* w,
+                                               const std::uint32_t* w1) noexcept {
   round<J>(r[0], r[1], r[2], r[3], r[4], r[5], r[7], r[8], w[J], w1[J]);
   round<J + 1>(r[3], r[0], r[1], r[2], r[7], r[4], r[6], r[8], w[J + 1], w1[J + 1]);
   round<J + 2>(r[2], r[3], r[0], r[1], r[6], r[7], r[5], r[8], w[J + 2], w1[J + 2]);

@@ -14,10 +14,6 @@
 
 #define TARNWICK_SM3_AVX2 __attribute__((target("avx2,avx,ssse3,bmi2")))
 
-
-
-
-
 namespace tarnwick::sm3::detail {
 namespace {
 
@@ -41,7 +37,7 @@ template <int N>
 // group, a shift, one three-way XOR, then the last lane's correction.
 [[gnu::always_inline]] inline TARNWICK_SM3_AVX2 __m128i next_group(__m128i g4, __m128i g3, __m128i g2,
                                                                       __m128i g1) {
-  // Without the W_(j−3) term: P1(W_(j−16) ⊕ W_(j−9)) ⊕ (W_(j−13) <<< 7).
+  // Without the W_(j−3) term: P1(W_(j−16) ⊕ W_(j−9)) ⊕ (W_(j−13) <<< 7) ⊕ W_(j−6).
   const __m128i x0 = _mm_xor_si128(g4, _mm_alignr_epi8(g2, g3, 12));
   const __m128i early = xor3(xor3(x0, rol<15>(x0), rol<23>(x0)), rol<7>(_mm_alignr_epi8(g3, g4, 12)),
                              _mm_alignr_epi8(g1, g2, 8));

@@ -9,9 +9,7 @@
 // for the one before); its terms are ordered so that the step from group
 // to group is short and the chain stays ahead of the rounds. (Expanding the
 // next block during this one's rounds measured no faster, and costs a
-// wasted expansion on the last block.) The compiler forwards W and W′ to
-// the rounds from the vector registers rather than through the buffer,
-// which measured faster here than the stores and loads the AVX2 path keeps.
+// wasted expansion on the last block.)
 //
 // W_j = P1(W_(j−16) ⊕ W_(j−9) ⊕ (W_(j−3) <<< 15)) ⊕ (W_(j−13) <<< 7) ⊕ W_(j−6)
 // (GB/T 32905-2016 §5.3.2). For j = 4k … 4k+3 every operand lies in the
@@ -103,6 +101,11 @@ template <unsigned M>
 template <unsigned M>
 [[gnu::always_inline]] inline TARNWICK_SM3_AVX512 void step(RoundState& r, Expander& x) {
   expand_part<M + 1>(x);
+  // The rounds read W and W′ back from memory as operands of their
+  // additions, cheaper than extracting them from the vector registers,
+  // which the compiler would otherwise do: this empty statement keeps the
+  // values in memory.
+  __asm__("" : : "r"(x.out) : "memory");
   four_rounds<4 * M>(r, x.out->w, x.out->w1);
 }
 

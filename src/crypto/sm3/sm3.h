@@ -26,7 +26,8 @@ void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) no
 // are already compressed into `prefix`: it absorbs the `n` bytes at `tail`,
 // pads the message (GB/T 32905 §5.2) and writes the 32-byte digest to
 // `out`. Its copy of the state and the buffer that holds the padded last
-// block are wiped, as the tail may be secret.
+// block are wiped, as the tail may be secret, and it clears the stack of
+// its compressions once, as `compress` does.
 void finish(const ChainingValue& prefix, std::uint64_t absorbed, const std::uint8_t* tail, std::size_t n,
             std::uint8_t out[32]) noexcept;
 

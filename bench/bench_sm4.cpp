@@ -160,10 +160,11 @@ void BM_openssl(benchmark::State& state, const OpInfo* info) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-// The two SM3 compressions: with the message expansion in vector
-// registers, and portable.
+// The SM3 compressions: with the message expansion in vector registers
+// (AVX-512, AVX2), and portable.
 const PathChoice kSm3Paths[] = {
-    {"avx2-bmi2", 0, [] { return std::uint32_t{cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2}; }},
+    {"avx512", 0, [] { return std::uint32_t{cpu::kAvx512 | cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2}; }},
+    {"avx2-bmi2", cpu::kAvx512, [] { return std::uint32_t{cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2}; }},
     {"portable", ~std::uint32_t{0}, none},
 };
 

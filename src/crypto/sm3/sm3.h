@@ -17,15 +17,18 @@ inline constexpr ChainingValue kInitialValue = {0x7380166F, 0x4914B2B9, 0x172442
 
 // compress applies the compression function CF to `v` for each of the
 // `blocks` consecutive 64-byte blocks at `data`, in order. `data` must hold
-// at least 64·`blocks` bytes.
+// at least 64·`blocks` bytes. Before it returns it zeroes the stack the
+// compression used (the expanded message words, spilled state) and the
+// vector registers that held message words, once per call.
 void compress(ChainingValue& v, const std::uint8_t* data, std::size_t blocks) noexcept;
 
 // finish completes a hash whose first `absorbed` bytes (a multiple of 64)
-// are already compressed into `v`: it absorbs the `n` bytes at `tail`, pads
-// the message (GB/T 32905 §5.2) and writes the 32-byte digest to `out`. The
-// buffer that holds the padded last block is wiped, as the tail may be
-// secret.
-void finish(ChainingValue v, std::uint64_t absorbed, const std::uint8_t* tail, std::size_t n,
+// are already compressed into `prefix`: it absorbs the `n` bytes at `tail`,
+// pads the message (GB/T 32905 §5.2) and writes the 32-byte digest to
+// `out`. Its copy of the state and the buffer that holds the padded last
+// block are wiped, as the tail may be secret, and it clears the stack of
+// its compressions once, as `compress` does.
+void finish(const ChainingValue& prefix, std::uint64_t absorbed, const std::uint8_t* tail, std::size_t n,
             std::uint8_t out[32]) noexcept;
 
 // digest returns the 32-byte SM3 digest of `data` (any length, empty

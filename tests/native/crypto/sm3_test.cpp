@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "../common/stack_probe.h"
+#include "crypto/sm3/paths.h"
 #include "support/cpu.h"
 #include "support/hex.h"
 
@@ -14,6 +16,36 @@ namespace tarnwick::sm3 {
 namespace {
 
 Bytes of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes random_bytes(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+  return b;
+}
+
+// Every compression path, forced by withholding the features of the faster
+// ones; the first row is what the dispatcher picks when AVX-512 is there.
+struct Path {
+  const char* name;
+  std::uint32_t withheld;
+  std::uint32_t needs;
+};
+constexpr Path kPaths[] = {
+    {"avx512", 0, detail::kAvx512Features},
+    {"avx2", cpu::kAvx512, detail::kAvx2Features},
+    {"portable", ~std::uint32_t{0}, 0},
+};
+
+bool runs_here(const Path& p) { return (cpu::testing::probed() & p.needs) == p.needs; }
+
+// Forced selects one path for its scope.
+struct Forced {
+  explicit Forced(const Path& p) { cpu::testing::withhold(p.withheld); }
+  ~Forced() { cpu::testing::withhold(0); }
+  Forced(const Forced&) = delete;
+  Forced& operator=(const Forced&) = delete;
+};
 
 Bytes openssl_sm3(ByteView data) {
   Bytes out(32);
@@ -36,9 +68,13 @@ TEST(Sm3Digest, StandardExamples) {
       {"gbt32905_abcd_x16", abcd16, "debe9ff92275b8a138604889c18e5a4d6fdb70e5387e5765293dcba39c0c5732"},
       {"empty", "", "1ab21d8355cfa17f8e61194831e81a8f22bec8c728fefb747ed035eb5082aa2b"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(hex::encode(digest(of(c.msg))), c.digest_hex);
+  for (const Path& p : kPaths) {
+    if (!runs_here(p)) continue;
+    const Forced forced(p);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(p.name) + " " + c.name);
+      EXPECT_EQ(hex::encode(digest(of(c.msg))), c.digest_hex);
+    }
   }
 }
 
@@ -77,34 +113,20 @@ TEST(Sm3Compress, SplitCallsEqualOneCall) {
   EXPECT_EQ(none, kInitialValue);
 }
 
-// Both compressions (the portable one, and the one with the message
-// expansion in vector registers) against OpenSSL, at every length up to
-// four blocks and at a few long ones, and split calls against one call.
+// Every path against OpenSSL at every length up to four blocks and at long
+// ones (around the padding boundaries, and not a whole number of blocks),
+// and split calls against one call.
 TEST(Sm3Compress, EveryPathAgreesWithOpenSsl) {
-  struct Path {
-    const char* name;
-    std::uint32_t withheld;
-    std::uint32_t needs;
-  };
-  const Path paths[] = {
-      {"portable", ~std::uint32_t{0}, 0},
-      {"avx2", 0, cpu::kAvx | cpu::kAvx2 | cpu::kSsse3 | cpu::kBmi2},
-  };
-  std::mt19937 rng(3);
-  Bytes msg(70000);
-  for (auto& b : msg) b = static_cast<std::uint8_t>(rng());
-  struct Restore {
-    ~Restore() { cpu::testing::withhold(0); }
-  } restore;
-  for (const Path& p : paths) {
+  const Bytes msg = random_bytes(70000, 3);
+  for (const Path& p : kPaths) {
     SCOPED_TRACE(p.name);
-    if ((cpu::testing::probed() & p.needs) != p.needs) continue;
-    cpu::testing::withhold(p.withheld);
+    if (!runs_here(p)) continue;
+    const Forced forced(p);
     for (std::size_t len = 0; len <= 256; ++len) {
       const ByteView m(msg.data(), len);
       ASSERT_EQ(digest(m), openssl_sm3(m)) << len;
     }
-    for (std::size_t len : {1000u, 1024u, 16384u, 65537u}) {
+    for (std::size_t len : {1000u, 1024u, 16384u, 16387u, 65537u}) {
       const ByteView m(msg.data(), len);
       ASSERT_EQ(digest(m), openssl_sm3(m)) << len;
     }
@@ -113,6 +135,58 @@ TEST(Sm3Compress, EveryPathAgreesWithOpenSsl) {
     compress(split, msg.data(), 3);
     compress(split, msg.data() + 192, 4);
     EXPECT_EQ(one, split);
+  }
+}
+
+// Each vector path called directly against the portable one, from random
+// chaining values, over runs of 1 to 20 blocks at unaligned addresses.
+TEST(Sm3Compress, VectorPathsMatchPortable) {
+  using Fn = void (*)(ChainingValue&, const std::uint8_t*, std::size_t) noexcept;
+  struct Direct {
+    const char* name;
+    Fn fn;
+    std::uint32_t needs;
+  };
+  const Direct paths[] = {
+      {"avx512", detail::compress_avx512, detail::kAvx512Features},
+      {"avx2", detail::compress_avx2, detail::kAvx2Features},
+  };
+  const Bytes msg = random_bytes(64 * 20 + 3, 5);
+  std::mt19937 rng(9);
+  for (const Direct& d : paths) {
+    SCOPED_TRACE(d.name);
+    if ((cpu::testing::probed() & d.needs) != d.needs) continue;
+    for (std::size_t blocks = 1; blocks <= 20; ++blocks) {
+      ChainingValue start;
+      for (auto& x : start) x = static_cast<std::uint32_t>(rng());
+      const std::uint8_t* data = msg.data() + blocks % 4;
+      ChainingValue want = start, got = start;
+      detail::compress_portable(want, data, blocks);
+      d.fn(got, data, blocks);
+      ASSERT_EQ(got, want) << blocks;
+    }
+  }
+}
+
+// Hashing a secret the way SM2 hashes x2 ‖ M ‖ y2 (one call of `digest`, a
+// whole block and a padded tail) or a longer one leaves no 16-byte window of
+// it, plain or as big-endian words, in the stack below the call.
+TEST(Sm3Stack, HashingLeavesNoWindowOfTheMessage) {
+  namespace probe = testing::stack_probe;
+  if (!probe::supported()) GTEST_SKIP() << "frames live on AddressSanitizer's fake stack";
+  for (std::size_t size : {100u, 300u}) {
+    const Bytes secret = random_bytes(size, 20 + static_cast<unsigned>(size));
+    ASSERT_TRUE(probe::control(secret)) << "the probe cannot see a secret planted on the stack";
+    const Bytes want = openssl_sm3(secret);
+    for (const Path& p : kPaths) {
+      SCOPED_TRACE(std::string(p.name) + ", " + std::to_string(size) + " bytes");
+      if (!runs_here(p)) continue;
+      const Forced forced(p);
+      Bytes got;
+      const probe::Scan scan = probe::scan_after(secret, [&] { got = digest(secret); });
+      EXPECT_TRUE(scan.clean()) << scan.describe();
+      EXPECT_EQ(got, want);
+    }
   }
 }
 

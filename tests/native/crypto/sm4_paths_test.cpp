@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../common/peer.h"
+#include "../common/sm4_schedule.h"
 #include "crypto/sm4/cipher.h"
 #include "crypto/sm4/cipher_mode.h"
 #include "crypto/sm4/gcm.h"
@@ -21,6 +22,7 @@ namespace {
 
 using testing::evp_crypt;
 using testing::pattern;
+using testing::schedule_of;
 using testing::tohex;
 using testing::unhex;
 
@@ -54,12 +56,6 @@ class Sm4Path : public ::testing::TestWithParam<PathCase> {
   }
   void TearDown() override { cpu::testing::withhold(0); }
 };
-
-Sm4KeySchedule schedule_of(ByteView key) {
-  auto s = cipher::key_schedule(key);
-  EXPECT_TRUE(s.has_value());
-  return s ? *s : Sm4KeySchedule{};
-}
 
 Bytes seal_gcm(const Sm4KeySchedule& s, ByteView aad, ByteView pt, ByteView iv) {
   auto r = cipher_mode::encrypt({s, Sm4Mode::Gcm}, aad, pt, iv);

@@ -244,12 +244,18 @@ struct Aesni {
   using Keys = PremappedKeys;
   using State = Words;
 
-  // τ through AESENCLAST; the word sits in all four columns, so ShiftRows
-  // moves nothing.
-  static TARNWICK_AESNI std::uint32_t tau(std::uint32_t x) {
-    __m128i t = affine128(_mm_set1_epi32(static_cast<int>(x)), sbox::kAesNiPreTables);
+  // A key word sits in all four columns, so AESENCLAST's ShiftRows moves
+  // nothing.
+  using KeyWord = __m128i;
+  static TARNWICK_AESNI KeyWord key_word(std::uint32_t x) { return _mm_set1_epi32(static_cast<int>(x)); }
+  static TARNWICK_AESNI std::uint32_t key_value(KeyWord w) { return static_cast<std::uint32_t>(_mm_cvtsi128_si32(w)); }
+  static TARNWICK_AESNI KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    __m128i t = _mm_xor_si128(_mm_xor_si128(b, c), _mm_xor_si128(d, _mm_set1_epi32(static_cast<int>(ck))));
+    t = affine128(t, sbox::kAesNiPreTables);
     t = affine128(_mm_aesenclast_si128(t, _mm_setzero_si128()), sbox::kAesNiPostTables);
-    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(t));
+    const __m128i r13 = _mm_or_si128(_mm_slli_epi32(t, 13), _mm_srli_epi32(t, 19));
+    const __m128i r23 = _mm_or_si128(_mm_slli_epi32(t, 23), _mm_srli_epi32(t, 9));
+    return _mm_xor_si128(_mm_xor_si128(a, t), _mm_xor_si128(r13, r23));
   }
 
   static TARNWICK_AESNI void prepare(const RoundKeys rk, Keys& keys) { premap_keys(rk, keys); }

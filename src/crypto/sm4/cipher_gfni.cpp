@@ -166,11 +166,14 @@ struct Gfni {
   using Keys = PremappedKeys;
   using State = Words;
 
-  static TARNWICK_GFNI std::uint32_t tau(std::uint32_t x) {
-    const __m128i t = _mm_gf2p8affine_epi64_epi8(_mm_cvtsi32_si128(static_cast<int>(x)), _mm_set1_epi64x(kPreMatrix),
-                                                 kPreConst);
-    return static_cast<std::uint32_t>(
-        _mm_cvtsi128_si32(_mm_gf2p8affineinv_epi64_epi8(t, _mm_set1_epi64x(kPostMatrix), kPostConst)));
+  using KeyWord = __m128i;
+  static TARNWICK_GFNI KeyWord key_word(std::uint32_t x) { return _mm_cvtsi32_si128(static_cast<int>(x)); }
+  static TARNWICK_GFNI std::uint32_t key_value(KeyWord w) { return static_cast<std::uint32_t>(_mm_cvtsi128_si32(w)); }
+  static TARNWICK_GFNI KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    const __m128i t = _mm_ternarylogic_epi32(b, c, _mm_xor_si128(d, _mm_cvtsi32_si128(static_cast<int>(ck))), 0x96);
+    const __m128i s = _mm_gf2p8affineinv_epi64_epi8(
+        _mm_gf2p8affine_epi64_epi8(t, _mm_set1_epi64x(kPreMatrix), kPreConst), _mm_set1_epi64x(kPostMatrix), kPostConst);
+    return _mm_ternarylogic_epi32(_mm_xor_si128(a, s), _mm_rol_epi32(s, 13), _mm_rol_epi32(s, 23), 0x96);
   }
 
   static TARNWICK_GFNI void prepare(const RoundKeys rk, Keys& keys) { premap_keys(rk, keys); }

@@ -29,7 +29,13 @@ struct Portable {
     std::uint32_t w[4];
   };
 
-  static std::uint32_t tau(std::uint32_t x) { return bitslice::tau(x); }
+  using KeyWord = std::uint32_t;
+  static KeyWord key_word(std::uint32_t x) { return x; }
+  static std::uint32_t key_value(KeyWord w) { return w; }
+  static KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    const std::uint32_t t = bitslice::tau(b ^ c ^ d ^ ck);
+    return a ^ t ^ rotl(t, 13) ^ rotl(t, 23);
+  }
   static void prepare(const RoundKeys rk, Keys& keys) { keys.rk = rk; }
   static State load(const std::uint8_t* p) { return {{load_be32(p), load_be32(p + 4), load_be32(p + 8), load_be32(p + 12)}}; }
   static void store(const State& s, std::uint8_t* p) {

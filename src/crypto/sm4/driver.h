@@ -3,8 +3,13 @@
 // serial chains, batches of independent blocks and the counter keystream,
 // each written once as a template over a path's kernel.
 //
-// A kernel K is a type with static members. For single blocks:
-//   K::tau(x)                 the S-box τ on the four bytes of the word `x`;
+// A kernel K is a type with static members. For the key schedule:
+//   K::KeyWord, K::key_word(x), K::key_value(w)
+//                             a 32-bit word in the kernel's own form, from
+//                             and to a plain word;
+//   K::key_round(a, b, c, d, ck)
+//                             a ⊕ T′(b ⊕ c ⊕ d ⊕ ck), T′ = L′∘τ;
+// for single blocks:
 //   K::Keys, K::prepare(rk, keys)
 //                             round keys in the form K::encrypt takes;
 //   K::State                  one block, as four words w[0 … 3] in the
@@ -78,15 +83,15 @@ inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
 
 namespace driver {
 
-// expand_key is GB/T 32907-2016 §7.3 with the kernel's τ.
+// expand_key is GB/T 32907-2016 §7.3 with the kernel's T′.
 template <class K>
 void expand_key(const std::uint8_t key[16], RoundKeys rk) {
-  std::uint32_t k0 = load_be32(key) ^ kFk[0], k1 = load_be32(key + 4) ^ kFk[1];
-  std::uint32_t k2 = load_be32(key + 8) ^ kFk[2], k3 = load_be32(key + 12) ^ kFk[3];
-  auto round = [&](std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, unsigned i) {
-    const std::uint32_t t = K::tau(b ^ c ^ d ^ kCk[i]);
-    a ^= t ^ rotl(t, 13) ^ rotl(t, 23);
-    rk[i] = a;
+  using W = typename K::KeyWord;
+  W k0 = K::key_word(load_be32(key) ^ kFk[0]), k1 = K::key_word(load_be32(key + 4) ^ kFk[1]);
+  W k2 = K::key_word(load_be32(key + 8) ^ kFk[2]), k3 = K::key_word(load_be32(key + 12) ^ kFk[3]);
+  auto round = [&](W& a, W b, W c, W d, unsigned i) {
+    a = K::key_round(a, b, c, d, kCk[i]);
+    rk[i] = K::key_value(a);
   };
   for (unsigned i = 0; i < 32; i += 4) {
     round(k0, k1, k2, k3, i);

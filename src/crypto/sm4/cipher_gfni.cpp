@@ -171,8 +171,8 @@ struct Gfni {
   static TARNWICK_GFNI std::uint32_t key_value(KeyWord w) { return static_cast<std::uint32_t>(_mm_cvtsi128_si32(w)); }
   static TARNWICK_GFNI KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
     const __m128i t = _mm_ternarylogic_epi32(b, c, _mm_xor_si128(d, _mm_cvtsi32_si128(static_cast<int>(ck))), 0x96);
-    const __m128i s = _mm_gf2p8affineinv_epi64_epi8(
-        _mm_gf2p8affine_epi64_epi8(t, _mm_set1_epi64x(kPreMatrix), kPreConst), _mm_set1_epi64x(kPostMatrix), kPostConst);
+    const __m128i pre = _mm_gf2p8affine_epi64_epi8(t, _mm_set1_epi64x(kPreMatrix), kPreConst);
+    const __m128i s = _mm_gf2p8affineinv_epi64_epi8(pre, _mm_set1_epi64x(kPostMatrix), kPostConst);
     return _mm_ternarylogic_epi32(_mm_xor_si128(a, s), _mm_rol_epi32(s, 13), _mm_rol_epi32(s, 23), 0x96);
   }
 

@@ -37,7 +37,9 @@ struct Portable {
     return a ^ t ^ rotl(t, 13) ^ rotl(t, 23);
   }
   static void prepare(const RoundKeys rk, Keys& keys) { keys.rk = rk; }
-  static State load(const std::uint8_t* p) { return {{load_be32(p), load_be32(p + 4), load_be32(p + 8), load_be32(p + 12)}}; }
+  static State load(const std::uint8_t* p) {
+    return {{load_be32(p), load_be32(p + 4), load_be32(p + 8), load_be32(p + 12)}};
+  }
   static void store(const State& s, std::uint8_t* p) {
     for (int j = 0; j < 4; ++j) store_be32(p + 4 * j, s.w[j]);
   }

@@ -8,8 +8,8 @@
 //                             a 32-bit word in the kernel's own form, from
 //                             and to a plain word;
 //   K::key_round(a, b, c, d, ck)
-//                             a ⊕ T′(b ⊕ c ⊕ d ⊕ ck), T′ = L′∘τ;
-// for single blocks:
+//                             a ⊕ T′(b ⊕ c ⊕ d ⊕ ck), T′ = L′∘τ.
+// For single blocks:
 //   K::Keys, K::prepare(rk, keys)
 //                             round keys in the form K::encrypt takes;
 //   K::State                  one block, as four words w[0 … 3] in the
@@ -30,9 +30,12 @@
 //   K::counters(g, counter, offset, kind)
 //                             the counter blocks counter + offset, … ;
 //   K::rounds(g, rk)          the 32 rounds over an array of groups.
-// The kernel's functions carry the path's target attribute, and so do the
-// path's entry points (TARNWICK_SM4_ENTRY_POINTS), which are flattened:
-// driver and kernel inline into one body per entry point.
+// The portable kernel has the first two parts only: its batches are
+// bitsliced and driven in cipher_portable.cpp. The vector kernels' functions
+// carry the path's target attribute, so they cannot be forced inline into
+// the driver, which has none; instead the path's entry points
+// (TARNWICK_SM4_ENTRY_POINTS) carry the attribute too and are flattened,
+// and driver and kernel inline into one body per entry point.
 #pragma once
 
 #include <array>

@@ -45,15 +45,13 @@ struct Portable {
   }
   static State encrypt(const Keys& keys, const State& s) {
     std::uint32_t x0 = s.w[0], x1 = s.w[1], x2 = s.w[2], x3 = s.w[3];
-    auto round = [&](std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, int i) {
-      const std::uint32_t t = bitslice::tau(b ^ c ^ d ^ keys.rk[i]);
-      a ^= t ^ rotl(t, 2) ^ rotl(t, 10) ^ rotl(t, 18) ^ rotl(t, 24);
-    };
-    for (int i = 0; i < 32; i += 4) {
-      round(x0, x1, x2, x3, i);
-      round(x1, x2, x3, x0, i + 1);
-      round(x2, x3, x0, x1, i + 2);
-      round(x3, x0, x1, x2, i + 3);
+    for (int i = 0; i < 32; ++i) {
+      const std::uint32_t t = bitslice::tau(x1 ^ x2 ^ x3 ^ keys.rk[i]);
+      const std::uint32_t next = x0 ^ t ^ rotl(t, 2) ^ rotl(t, 10) ^ rotl(t, 18) ^ rotl(t, 24);
+      x0 = x1;
+      x1 = x2;
+      x2 = x3;
+      x3 = next;
     }
     return {{x3, x2, x1, x0}};
   }

@@ -113,34 +113,38 @@ inline void xor_block(std::uint8_t* out, const std::uint8_t* a, const std::uint8
   for (std::size_t i = 0; i < n; ++i) out[i] = a[i] ^ b[i];
 }
 
-// chain runs one of the serial modes of path.h's Chain.
+// chain runs one of the serial modes of path.h's Chain. Each input block
+// is loaded ahead of the rounds, in program order too, so that it is ready
+// when they end: the rounds are a long serial chain, and a load written
+// after them would enter the processor's window only near their end.
 template <class K>
 void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in, std::uint8_t* out,
            std::size_t len) {
   Wiped<typename K::Keys> keys;
-  Wiped<std::uint8_t[16]> e;
   K::prepare(rk, keys.value);
   typename K::State r = K::load(reg);
   for (; len >= 16; len -= 16, in += 16, out += 16) {
+    typename K::State p = K::load(in);
     switch (kind) {
       case Chain::CbcEncrypt:
-        add(r, K::load(in));
+        add(r, p);
         r = K::encrypt(keys.value, r);
         K::store(r, out);
         break;
       case Chain::CfbEncrypt:
         r = K::encrypt(keys.value, r);
-        add(r, K::load(in));
+        add(r, p);
         K::store(r, out);
         break;
       case Chain::Ofb:
         r = K::encrypt(keys.value, r);
-        K::store(r, e.value);
-        xor_block(out, e.value, in, 16);
+        add(p, r);
+        K::store(p, out);
         break;
     }
   }
   if (len > 0) {
+    Wiped<std::uint8_t[16]> e;
     const typename K::State o = K::encrypt(keys.value, r);
     K::store(o, e.value);
     if (kind == Chain::Ofb) r = o;

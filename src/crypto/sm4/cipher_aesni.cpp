@@ -12,12 +12,11 @@
 #include <immintrin.h>
 
 #include <array>
-#include <cstring>
 
+#include "crypto/sm4/driver.h"
 #include "crypto/sm4/linear.h"
 #include "crypto/sm4/path.h"
 #include "support/cpu.h"
-#include "support/endian.h"
 
 #define TARNWICK_AESNI __attribute__((target("avx2,avx,aes,pclmul,ssse3,sse4.1")))
 #define TARNWICK_AESNI_INLINE [[gnu::always_inline]] inline TARNWICK_AESNI
@@ -173,6 +172,10 @@ TARNWICK_AESNI_INLINE __m128i from_premapped(__m128i v) {
   return _mm_shuffle_epi8(affine128(v, kFromPremapped), vec(kBswapWords));
 }
 
+TARNWICK_AESNI_INLINE void store_block(std::uint8_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
 // crypt_premapped runs the 32 rounds on pre-mapped words in row layout and
 // returns X35, X34, X33, X32. As in the GFNI kernel, the next round's ỹ is
 // formed beside the new word. After AESENCLAST row 3 holds SB(ỹ) <<< 8, so
@@ -224,57 +227,7 @@ TARNWICK_AESNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   return {{x3, x2, x1, x0}};
 }
 
-TARNWICK_AESNI void crypt1(const PremappedKeys& rk, const std::uint8_t* in, std::uint8_t* out) {
-  const Words o = crypt_premapped(rk, split(to_premapped(in)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(o)));
-}
-
-TARNWICK_AESNI void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in,
-                          std::uint8_t* out, std::size_t len) {
-  Wiped<PremappedKeys> keys;
-  premap_keys(rk, keys.value);
-  Words r = split(to_premapped(reg));
-  for (; len >= 16; len -= 16, in += 16, out += 16) {
-    switch (kind) {
-      case Chain::CbcEncrypt: {
-        const Words pw = split(to_premapped(in));
-        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
-        r = crypt_premapped(keys.value, r);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
-        break;
-      }
-      case Chain::CfbEncrypt: {
-        const Words pw = split(to_premapped(in));
-        r = crypt_premapped(keys.value, r);
-        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
-        break;
-      }
-      case Chain::Ofb: {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        r = crypt_premapped(keys.value, r);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(from_premapped(join(r)), p));
-        break;
-      }
-    }
-  }
-  if (len > 0) {
-    Wiped<std::uint8_t[16]> e;
-    const Words o = crypt_premapped(keys.value, r);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(e.value), from_premapped(join(o)));
-    if (kind == Chain::Ofb) r = o;
-    for (std::size_t i = 0; i < len; ++i) out[i] = e.value[i] ^ in[i];
-  }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(reg), from_premapped(join(r)));
-}
-
 // ---- many blocks, transposed ----
-
-// Group is eight blocks: lane 4l + p of x[j] (l the 128-bit half) holds
-// word j of block 2p + l.
-struct Group {
-  __m256i x[4];
-};
 
 TARNWICK_AESNI_INLINE void transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
   const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
@@ -285,176 +238,113 @@ TARNWICK_AESNI_INLINE void transpose(__m256i& a, __m256i& b, __m256i& c, __m256i
   d = _mm256_unpackhi_epi64(t1, t3);
 }
 
-template <int G>
-TARNWICK_AESNI inline void rounds(Group (&g)[G], const RoundKeys rk) {
-  const __m256i pre_lo = vec2(sbox::kAesNiPreTables.lo), pre_hi = vec2(sbox::kAesNiPreTables.hi);
-  const __m256i post_lo = vec2(sbox::kAesNiPostTables.lo), post_hi = vec2(sbox::kAesNiPostTables.hi);
-  const __m128i zero = _mm_setzero_si128();
-  auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_AESNI {
-    const __m256i k = _mm256_set1_epi32(static_cast<int>(key));
-#pragma GCC unroll 4
-    for (int i = 0; i < G; ++i) {
-      __m256i t = _mm256_xor_si256(_mm256_xor_si256(g[i].x[b], g[i].x[c]), _mm256_xor_si256(g[i].x[d], k));
-      t = affine256(t, pre_lo, pre_hi);
-      const __m128i s0 = _mm_aesenclast_si128(_mm256_castsi256_si128(t), zero);
-      const __m128i s1 = _mm_aesenclast_si128(_mm256_extracti128_si256(t, 1), zero);
-      t = affine256(_mm256_inserti128_si256(_mm256_castsi128_si256(s0), s1, 1), post_lo, post_hi);
-      // t is ShiftRows(S(·)); undo it inside the rotations of L.
-      const __m256i s = _mm256_shuffle_epi8(t, vec2(kUnshift0));
-      const __m256i r8 = _mm256_shuffle_epi8(t, vec2(kUnshift8));
-      const __m256i r16 = _mm256_shuffle_epi8(t, vec2(kUnshift16));
-      const __m256i r24 = _mm256_shuffle_epi8(t, vec2(kUnshift24));
-      const __m256i u = _mm256_xor_si256(_mm256_xor_si256(s, r8), r16);
-      const __m256i u2 = _mm256_or_si256(_mm256_slli_epi32(u, 2), _mm256_srli_epi32(u, 30));
-      g[i].x[a] = _mm256_xor_si256(g[i].x[a], _mm256_xor_si256(_mm256_xor_si256(s, r24), u2));
-    }
-  };
-  for (int r = 0; r < 32; r += 4) {
-    round(0, 1, 2, 3, rk[r]);
-    round(1, 2, 3, 0, rk[r + 1]);
-    round(2, 3, 0, 1, rk[r + 2]);
-    round(3, 0, 1, 2, rk[r + 3]);
-  }
-}
+// The kernel of driver.h. Groups are always whole: the driver runs a
+// partial last group through a buffer, so `len` goes unused.
+struct Aesni {
+  using Keys = PremappedKeys;
+  using State = Words;
 
-TARNWICK_AESNI_INLINE void load_group(Group& g, const std::uint8_t* in) {
-  const __m256i bswap = vec2(kBswapWords);
-  for (int q = 0; q < 4; ++q)
-    g.x[q] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * q)), bswap);
-  transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
-}
-
-TARNWICK_AESNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix) {
-  const __m256i bswap = vec2(kBswapWords);
-  __m256i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
-  transpose(o[0], o[1], o[2], o[3]);
-  for (int q = 0; q < 4; ++q) {
-    __m256i v = _mm256_shuffle_epi8(o[q], bswap);
-    if (mix != nullptr) v = _mm256_xor_si256(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mix + 32 * q)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * q), v);
-  }
-}
-
-constexpr int kGroups = 4;
-constexpr std::size_t kBatch = 128 * kGroups;  // bytes per full batch
-
-template <int G>
-TARNWICK_AESNI_INLINE void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
-  Group g[G];
-  for (int i = 0; i < G; ++i) load_group(g[i], in + 128 * i);
-  rounds(g, rk);
-  for (int i = 0; i < G; ++i) store_group(g[i], out + 128 * i, nullptr);
-}
-
-TARNWICK_AESNI void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-  if (n == 1) {
-    Wiped<PremappedKeys> keys;
-    premap_keys(rk, keys.value);
-    crypt1(keys.value, in, out);
-    return;
-  }
-  std::size_t len = 16 * n;
-  for (; len >= kBatch; len -= kBatch, in += kBatch, out += kBatch) crypt_many<kGroups>(rk, in, out);
-  for (; len >= 128; len -= 128, in += 128, out += 128) crypt_many<1>(rk, in, out);
-  if (len > 0) {
-    Wiped<std::uint8_t[128]> buf;
-    std::memcpy(buf.value, in, len);
-    crypt_many<1>(rk, buf.value, buf.value);
-    std::memcpy(out, buf.value, len);
-  }
-}
-
-// Counter blocks in transposed form; carries between words are masks.
-struct CounterState {
-  std::uint32_t w[4];
-};
-
-TARNWICK_AESNI_INLINE void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
-  const __m256i index = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  const __m256i base3 = _mm256_set1_epi32(static_cast<int>(c.w[3]));
-  const __m256i x3 = _mm256_add_epi32(base3, _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int>(offset))));
-  g.x[3] = x3;
-  g.x[2] = _mm256_set1_epi32(static_cast<int>(c.w[2]));
-  g.x[1] = _mm256_set1_epi32(static_cast<int>(c.w[1]));
-  g.x[0] = _mm256_set1_epi32(static_cast<int>(c.w[0]));
-  if (kind == Counter::Full128) {
-    const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
-    // x3 < base3 as unsigned numbers: the low word wrapped.
-    __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(base3, sign), _mm256_xor_si256(x3, sign));
-    for (int j = 2; j >= 0; --j) {
-      g.x[j] = _mm256_sub_epi32(g.x[j], carry);
-      carry = _mm256_and_si256(carry, _mm256_cmpeq_epi32(g.x[j], _mm256_setzero_si256()));
-    }
-  }
-}
-
-inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
-  if (kind == Counter::Low32) {
-    c.w[3] += blocks;
-    return;
-  }
-  std::uint64_t lo = (std::uint64_t{c.w[2]} << 32) | c.w[3];
-  std::uint64_t hi = (std::uint64_t{c.w[0]} << 32) | c.w[1];
-  const std::uint64_t sum = lo + blocks;
-  hi += static_cast<std::uint64_t>(sum < lo);
-  lo = sum;
-  c.w[0] = static_cast<std::uint32_t>(hi >> 32);
-  c.w[1] = static_cast<std::uint32_t>(hi);
-  c.w[2] = static_cast<std::uint32_t>(lo >> 32);
-  c.w[3] = static_cast<std::uint32_t>(lo);
-}
-
-template <int G>
-TARNWICK_AESNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
-                                    std::uint8_t* out) {
-  Group g[G];
-  for (int i = 0; i < G; ++i) counters(g[i], c, 8u * static_cast<std::uint32_t>(i), kind);
-  rounds(g, rk);
-  for (int i = 0; i < G; ++i) store_group(g[i], out + 128 * i, in + 128 * i);
-  advance(c, 8u * G, kind);
-}
-
-TARNWICK_AESNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in,
-                        std::uint8_t* out, std::size_t len) {
-  Wiped<CounterState> c;
-  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be32(counter + 4 * j);
-  for (; len >= kBatch; len -= kBatch, in += kBatch, out += kBatch) ctr_many<kGroups>(rk, c.value, kind, in, out);
-  for (; len >= 128; len -= 128, in += 128, out += 128) ctr_many<1>(rk, c.value, kind, in, out);
-  if (len > 0) {
-    Wiped<std::uint8_t[128]> buf;
-    std::memcpy(buf.value, in, len);
-    CounterState before = c.value;
-    ctr_many<1>(rk, c.value, kind, buf.value, buf.value);
-    std::memcpy(out, buf.value, len);
-    c.value = before;
-    advance(c.value, static_cast<std::uint32_t>(len / 16), kind);
-    wipe_object(before);
-  }
-  for (int j = 0; j < 4; ++j) store_be32(counter + 4 * j, c.value.w[j]);
-}
-
-// GB/T 32907-2016 §7.3, the S-box of T′ through AESENCLAST.
-TARNWICK_AESNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
-  constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
-  __m128i k[4];
-  for (int i = 0; i < 4; ++i) k[i] = _mm_set1_epi32(static_cast<int>(load_be32(key + 4 * i) ^ kFk[i]));
-  for (unsigned i = 0; i < 32; ++i) {
-    std::uint32_t ck = 0;
-    for (unsigned j = 0; j < 4; ++j) ck = (ck << 8) | (((4 * i + j) * 7) & 0xff);
-    __m128i t = _mm_xor_si128(_mm_xor_si128(k[1], k[2]), _mm_xor_si128(k[3], _mm_set1_epi32(static_cast<int>(ck))));
-    // The word sits in all four columns, so ShiftRows moves nothing.
+  // A key word sits in all four columns, so AESENCLAST's ShiftRows moves
+  // nothing.
+  using KeyWord = __m128i;
+  static TARNWICK_AESNI KeyWord key_word(std::uint32_t x) { return _mm_set1_epi32(static_cast<int>(x)); }
+  static TARNWICK_AESNI std::uint32_t key_value(KeyWord w) { return static_cast<std::uint32_t>(_mm_cvtsi128_si32(w)); }
+  static TARNWICK_AESNI KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    __m128i t = _mm_xor_si128(_mm_xor_si128(b, c), _mm_xor_si128(d, _mm_set1_epi32(static_cast<int>(ck))));
     t = affine128(t, sbox::kAesNiPreTables);
     t = affine128(_mm_aesenclast_si128(t, _mm_setzero_si128()), sbox::kAesNiPostTables);
     const __m128i r13 = _mm_or_si128(_mm_slli_epi32(t, 13), _mm_srli_epi32(t, 19));
     const __m128i r23 = _mm_or_si128(_mm_slli_epi32(t, 23), _mm_srli_epi32(t, 9));
-    const __m128i next = _mm_xor_si128(_mm_xor_si128(k[0], t), _mm_xor_si128(r13, r23));
-    rk[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(next));
-    k[0] = k[1];
-    k[1] = k[2];
-    k[2] = k[3];
-    k[3] = next;
+    return _mm_xor_si128(_mm_xor_si128(a, t), _mm_xor_si128(r13, r23));
   }
-}
+
+  static TARNWICK_AESNI void prepare(const RoundKeys rk, Keys& keys) { premap_keys(rk, keys); }
+  static TARNWICK_AESNI State load(const std::uint8_t* p) { return split(to_premapped(p)); }
+  static TARNWICK_AESNI void store(const State& s, std::uint8_t* p) { store_block(p, from_premapped(join(s))); }
+  static TARNWICK_AESNI State encrypt(const Keys& keys, const State& s) { return crypt_premapped(keys, s); }
+
+  // Group is eight blocks: lane 4l + p of x[j] (l the 128-bit half) holds
+  // word j of block 2p + l.
+  struct Group {
+    __m256i x[4];
+  };
+  static constexpr std::size_t kGroupBytes = 128;
+  static constexpr int kGroups = 4;
+  static constexpr bool kMaskedTail = false;
+
+  static TARNWICK_AESNI void load_group(Group& g, const std::uint8_t* in, std::size_t) {
+    const __m256i bswap = vec2(kBswapWords);
+    for (int q = 0; q < 4; ++q)
+      g.x[q] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * q)), bswap);
+    transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
+  }
+
+  static TARNWICK_AESNI void store_group(const Group& g, std::uint8_t* out, const std::uint8_t* mix, std::size_t) {
+    const __m256i bswap = vec2(kBswapWords);
+    __m256i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
+    transpose(o[0], o[1], o[2], o[3]);
+    for (int q = 0; q < 4; ++q) {
+      __m256i v = _mm256_shuffle_epi8(o[q], bswap);
+      if (mix != nullptr) v = _mm256_xor_si256(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mix + 32 * q)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * q), v);
+    }
+  }
+
+  // counters writes counter blocks in transposed form; carries between
+  // words are masks.
+  static TARNWICK_AESNI void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
+    const __m256i index = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256i base3 = _mm256_set1_epi32(static_cast<int>(c.w[3]));
+    const __m256i x3 = _mm256_add_epi32(base3, _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int>(offset))));
+    g.x[3] = x3;
+    g.x[2] = _mm256_set1_epi32(static_cast<int>(c.w[2]));
+    g.x[1] = _mm256_set1_epi32(static_cast<int>(c.w[1]));
+    g.x[0] = _mm256_set1_epi32(static_cast<int>(c.w[0]));
+    if (kind == Counter::Full128) {
+      const __m256i sign = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+      // x3 < base3 as unsigned numbers: the low word wrapped.
+      __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(base3, sign), _mm256_xor_si256(x3, sign));
+      for (int j = 2; j >= 0; --j) {
+        g.x[j] = _mm256_sub_epi32(g.x[j], carry);
+        carry = _mm256_and_si256(carry, _mm256_cmpeq_epi32(g.x[j], _mm256_setzero_si256()));
+      }
+    }
+  }
+
+  template <int G>
+  static TARNWICK_AESNI void rounds(Group (&g)[G], const RoundKeys rk) {
+    const __m256i pre_lo = vec2(sbox::kAesNiPreTables.lo), pre_hi = vec2(sbox::kAesNiPreTables.hi);
+    const __m256i post_lo = vec2(sbox::kAesNiPostTables.lo), post_hi = vec2(sbox::kAesNiPostTables.hi);
+    const __m128i zero = _mm_setzero_si128();
+    auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_AESNI {
+      const __m256i k = _mm256_set1_epi32(static_cast<int>(key));
+#pragma GCC unroll 4
+      for (int i = 0; i < G; ++i) {
+        __m256i t = _mm256_xor_si256(_mm256_xor_si256(g[i].x[b], g[i].x[c]), _mm256_xor_si256(g[i].x[d], k));
+        t = affine256(t, pre_lo, pre_hi);
+        const __m128i s0 = _mm_aesenclast_si128(_mm256_castsi256_si128(t), zero);
+        const __m128i s1 = _mm_aesenclast_si128(_mm256_extracti128_si256(t, 1), zero);
+        t = affine256(_mm256_inserti128_si256(_mm256_castsi128_si256(s0), s1, 1), post_lo, post_hi);
+        // t is ShiftRows(S(·)); undo it inside the rotations of L.
+        const __m256i s = _mm256_shuffle_epi8(t, vec2(kUnshift0));
+        const __m256i r8 = _mm256_shuffle_epi8(t, vec2(kUnshift8));
+        const __m256i r16 = _mm256_shuffle_epi8(t, vec2(kUnshift16));
+        const __m256i r24 = _mm256_shuffle_epi8(t, vec2(kUnshift24));
+        const __m256i u = _mm256_xor_si256(_mm256_xor_si256(s, r8), r16);
+        const __m256i u2 = _mm256_or_si256(_mm256_slli_epi32(u, 2), _mm256_srli_epi32(u, 30));
+        g[i].x[a] = _mm256_xor_si256(g[i].x[a], _mm256_xor_si256(_mm256_xor_si256(s, r24), u2));
+      }
+    };
+    for (int r = 0; r < 32; r += 4) {
+      round(0, 1, 2, 3, rk[r]);
+      round(1, 2, 3, 0, rk[r + 1]);
+      round(2, 3, 0, 1, rk[r + 2]);
+      round(3, 0, 1, 2, rk[r + 3]);
+    }
+  }
+};
+
+TARNWICK_SM4_ENTRY_POINTS(Aesni, TARNWICK_AESNI)
 
 }  // namespace
 

@@ -18,12 +18,10 @@
 #endif
 #include <immintrin.h>
 
-#include <cstring>
-
+#include "crypto/sm4/driver.h"
 #include "crypto/sm4/linear.h"
 #include "crypto/sm4/path.h"
 #include "support/cpu.h"
-#include "support/endian.h"
 
 #define TARNWICK_GFNI __attribute__((target("avx512f,avx512bw,avx512vl,avx2,avx,ssse3,sse4.1,gfni,pclmul,vpclmulqdq")))
 #define TARNWICK_GFNI_INLINE [[gnu::always_inline]] inline TARNWICK_GFNI
@@ -134,49 +132,6 @@ TARNWICK_GFNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   return {{x3, x2, x1, x0}};
 }
 
-TARNWICK_GFNI void crypt1(const PremappedKeys& rk, const std::uint8_t* in, std::uint8_t* out) {
-  const Words o = crypt_premapped(rk, split(to_premapped(in)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(o)));
-}
-
-TARNWICK_GFNI void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in,
-                         std::uint8_t* out, std::size_t len) {
-  Wiped<PremappedKeys> keys;
-  premap_keys(rk, keys.value);
-  Words r = split(to_premapped(reg));
-  for (; len >= 16; len -= 16, in += 16, out += 16) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    switch (kind) {
-      case Chain::CbcEncrypt: {
-        const Words pw = split(to_premapped(in));
-        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
-        r = crypt_premapped(keys.value, r);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
-        break;
-      }
-      case Chain::CfbEncrypt: {
-        const Words pw = split(to_premapped(in));
-        r = crypt_premapped(keys.value, r);
-        for (int j = 0; j < 4; ++j) r.w[j] = _mm_xor_si128(r.w[j], pw.w[j]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), from_premapped(join(r)));
-        break;
-      }
-      case Chain::Ofb:
-        r = crypt_premapped(keys.value, r);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(from_premapped(join(r)), p));
-        break;
-    }
-  }
-  if (len > 0) {
-    Wiped<std::uint8_t[16]> e;
-    const Words o = crypt_premapped(keys.value, r);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(e.value), from_premapped(join(o)));
-    if (kind == Chain::Ofb) r = o;
-    for (std::size_t i = 0; i < len; ++i) out[i] = e.value[i] ^ in[i];
-  }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(reg), from_premapped(join(r)));
-}
-
 // ---- many blocks, transposed ----
 
 TARNWICK_GFNI_INLINE __m512i bswap_words(__m512i v) {
@@ -196,37 +151,6 @@ TARNWICK_GFNI_INLINE void transpose(__m512i& a, __m512i& b, __m512i& c, __m512i&
   d = _mm512_unpackhi_epi64(t1, t3);
 }
 
-// Group is sixteen blocks in transposed form: x[j] is word j.
-struct Group {
-  __m512i x[4];
-};
-
-// rounds runs the 32 rounds on G groups at once.
-template <int G>
-TARNWICK_GFNI inline void rounds(Group (&g)[G], const RoundKeys rk) {
-  const __m512i pre = _mm512_set1_epi64(kPreMatrix), post = _mm512_set1_epi64(kPostMatrix);
-  auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_GFNI {
-    const __m512i k = _mm512_set1_epi32(static_cast<int>(key));
-#pragma GCC unroll 8
-    for (int i = 0; i < G; ++i) {
-      __m512i t = _mm512_ternarylogic_epi32(g[i].x[b], g[i].x[c], g[i].x[d], 0x96);
-      t = _mm512_xor_si512(t, k);
-      t = _mm512_gf2p8affine_epi64_epi8(t, pre, kPreConst);
-      const __m512i s = _mm512_gf2p8affineinv_epi64_epi8(t, post, kPostConst);
-      // L(s) = s ⊕ (s <<< 24) ⊕ (u <<< 2), u = s ⊕ (s <<< 8) ⊕ (s <<< 16).
-      const __m512i u = _mm512_ternarylogic_epi32(s, _mm512_rol_epi32(s, 8), _mm512_rol_epi32(s, 16), 0x96);
-      g[i].x[a] = _mm512_ternarylogic_epi32(g[i].x[a], s, _mm512_rol_epi32(s, 24), 0x96);
-      g[i].x[a] = _mm512_xor_si512(g[i].x[a], _mm512_rol_epi32(u, 2));
-    }
-  };
-  for (int r = 0; r < 32; r += 4) {
-    round(0, 1, 2, 3, rk[r]);
-    round(1, 2, 3, 0, rk[r + 1]);
-    round(2, 3, 0, 1, rk[r + 2]);
-    round(3, 0, 1, 2, rk[r + 3]);
-  }
-}
-
 // Masks for a group's 256 bytes cut short at `len` bytes: zmm q covers bytes
 // 64q … 64q + 63.
 inline __mmask64 byte_mask(std::size_t len, int q) {
@@ -236,140 +160,114 @@ inline __mmask64 byte_mask(std::size_t len, int q) {
   return (__mmask64{1} << (len - start)) - 1;
 }
 
-TARNWICK_GFNI_INLINE void load_group(Group& g, const std::uint8_t* in, std::size_t len) {
-  for (int q = 0; q < 4; ++q) {
-    const __m512i v =
-        len >= 256 ? _mm512_loadu_si512(in + 64 * q) : _mm512_maskz_loadu_epi8(byte_mask(len, q), in + 64 * q);
-    g.x[q] = bswap_words(v);
-  }
-  transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
-}
+// The kernel of driver.h. A partial last group is loaded and stored
+// under byte masks.
+struct Gfni {
+  using Keys = PremappedKeys;
+  using State = Words;
 
-// store_group writes the output of a finished group, XORed with `mix` when
-// it is not null.
-TARNWICK_GFNI_INLINE void store_group(Group& g, std::uint8_t* out, const std::uint8_t* mix, std::size_t len) {
-  __m512i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
-  transpose(o[0], o[1], o[2], o[3]);
-  for (int q = 0; q < 4; ++q) {
-    __m512i v = bswap_words(o[q]);
-    if (len >= 256) {
-      if (mix != nullptr) v = _mm512_xor_si512(v, _mm512_loadu_si512(mix + 64 * q));
-      _mm512_storeu_si512(out + 64 * q, v);
-    } else {
-      const __mmask64 m = byte_mask(len, q);
-      if (mix != nullptr) v = _mm512_xor_si512(v, _mm512_maskz_loadu_epi8(m, mix + 64 * q));
-      _mm512_mask_storeu_epi8(out + 64 * q, m, v);
+  using KeyWord = __m128i;
+  static TARNWICK_GFNI KeyWord key_word(std::uint32_t x) { return _mm_cvtsi32_si128(static_cast<int>(x)); }
+  static TARNWICK_GFNI std::uint32_t key_value(KeyWord w) { return static_cast<std::uint32_t>(_mm_cvtsi128_si32(w)); }
+  static TARNWICK_GFNI KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    const __m128i t = _mm_ternarylogic_epi32(b, c, _mm_xor_si128(d, _mm_cvtsi32_si128(static_cast<int>(ck))), 0x96);
+    const __m128i pre = _mm_gf2p8affine_epi64_epi8(t, _mm_set1_epi64x(kPreMatrix), kPreConst);
+    const __m128i s = _mm_gf2p8affineinv_epi64_epi8(pre, _mm_set1_epi64x(kPostMatrix), kPostConst);
+    return _mm_ternarylogic_epi32(_mm_xor_si128(a, s), _mm_rol_epi32(s, 13), _mm_rol_epi32(s, 23), 0x96);
+  }
+
+  static TARNWICK_GFNI void prepare(const RoundKeys rk, Keys& keys) { premap_keys(rk, keys); }
+  static TARNWICK_GFNI State load(const std::uint8_t* p) { return split(to_premapped(p)); }
+  static TARNWICK_GFNI void store(const State& s, std::uint8_t* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), from_premapped(join(s)));
+  }
+  static TARNWICK_GFNI State encrypt(const Keys& keys, const State& s) { return crypt_premapped(keys, s); }
+
+  // Group is sixteen blocks in transposed form: x[j] is word j.
+  struct Group {
+    __m512i x[4];
+  };
+
+  static constexpr std::size_t kGroupBytes = 256;
+  static constexpr int kGroups = 4;
+  static constexpr bool kMaskedTail = true;
+
+  static TARNWICK_GFNI void load_group(Group& g, const std::uint8_t* in, std::size_t len) {
+    for (int q = 0; q < 4; ++q) {
+      const __m512i v =
+          len >= 256 ? _mm512_loadu_si512(in + 64 * q) : _mm512_maskz_loadu_epi8(byte_mask(len, q), in + 64 * q);
+      g.x[q] = bswap_words(v);
+    }
+    transpose(g.x[0], g.x[1], g.x[2], g.x[3]);
+  }
+
+  // store_group writes the output of a finished group, XORed with `mix` when
+  // it is not null.
+  static TARNWICK_GFNI void store_group(const Group& g, std::uint8_t* out, const std::uint8_t* mix, std::size_t len) {
+    __m512i o[4] = {g.x[3], g.x[2], g.x[1], g.x[0]};
+    transpose(o[0], o[1], o[2], o[3]);
+    for (int q = 0; q < 4; ++q) {
+      __m512i v = bswap_words(o[q]);
+      if (len >= 256) {
+        if (mix != nullptr) v = _mm512_xor_si512(v, _mm512_loadu_si512(mix + 64 * q));
+        _mm512_storeu_si512(out + 64 * q, v);
+      } else {
+        const __mmask64 m = byte_mask(len, q);
+        if (mix != nullptr) v = _mm512_xor_si512(v, _mm512_maskz_loadu_epi8(m, mix + 64 * q));
+        _mm512_mask_storeu_epi8(out + 64 * q, m, v);
+      }
     }
   }
-}
 
-template <int G>
-TARNWICK_GFNI_INLINE void crypt_many(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t len) {
-  Group g[G];
-  for (int i = 0; i < G; ++i) load_group(g[i], in + 256 * i, len - 256 * i);
-  rounds(g, rk);
-  for (int i = 0; i < G; ++i) store_group(g[i], out + 256 * i, nullptr, len - 256 * i);
-}
-
-constexpr int kGroups = 4;
-
-TARNWICK_GFNI void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-  if (n == 1) {
-    Wiped<PremappedKeys> keys;
-    premap_keys(rk, keys.value);
-    crypt1(keys.value, in, out);
-    return;
+  // counters writes counter blocks in transposed form: lane 4l + p holds the
+  // counter of block 4p + l of the group. Carries between words are masked
+  // adds, never branches.
+  static TARNWICK_GFNI void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
+    const __m512i index = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m512i base3 = _mm512_set1_epi32(static_cast<int>(c.w[3]));
+    const __m512i x3 = _mm512_add_epi32(base3, _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int>(offset))));
+    g.x[3] = x3;
+    g.x[2] = _mm512_set1_epi32(static_cast<int>(c.w[2]));
+    g.x[1] = _mm512_set1_epi32(static_cast<int>(c.w[1]));
+    g.x[0] = _mm512_set1_epi32(static_cast<int>(c.w[0]));
+    if (kind == Counter::Full128) {
+      const __m512i one = _mm512_set1_epi32(1);
+      __mmask16 carry = _mm512_cmplt_epu32_mask(x3, base3);
+      for (int j = 2; j >= 0; --j) {
+        g.x[j] = _mm512_mask_add_epi32(g.x[j], carry, g.x[j], one);
+        carry = _mm512_mask_cmpeq_epi32_mask(carry, g.x[j], _mm512_setzero_si512());
+      }
+    }
   }
-  std::size_t len = 16 * n;
-  for (; len >= 256 * kGroups; len -= 256 * kGroups, in += 256 * kGroups, out += 256 * kGroups)
-    crypt_many<kGroups>(rk, in, out, 256 * kGroups);
-  for (; len >= 256; len -= 256, in += 256, out += 256) crypt_many<1>(rk, in, out, 256);
-  if (len > 0) crypt_many<1>(rk, in, out, len);
-}
 
-// Counter blocks, generated in transposed form: lane 4l + p holds the
-// counter of block 4p + l of the group. Carries between words are masked
-// adds, never branches.
-struct CounterState {
-  std::uint32_t w[4];  // the counter block as big-endian words
+  // rounds runs the 32 rounds on G groups at once.
+  template <int G>
+  static TARNWICK_GFNI void rounds(Group (&g)[G], const RoundKeys rk) {
+    const __m512i pre = _mm512_set1_epi64(kPreMatrix), post = _mm512_set1_epi64(kPostMatrix);
+    auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_GFNI {
+      const __m512i k = _mm512_set1_epi32(static_cast<int>(key));
+#pragma GCC unroll 8
+      for (int i = 0; i < G; ++i) {
+        __m512i t = _mm512_ternarylogic_epi32(g[i].x[b], g[i].x[c], g[i].x[d], 0x96);
+        t = _mm512_xor_si512(t, k);
+        t = _mm512_gf2p8affine_epi64_epi8(t, pre, kPreConst);
+        const __m512i s = _mm512_gf2p8affineinv_epi64_epi8(t, post, kPostConst);
+        // L(s) = s ⊕ (s <<< 24) ⊕ (u <<< 2), u = s ⊕ (s <<< 8) ⊕ (s <<< 16).
+        const __m512i u = _mm512_ternarylogic_epi32(s, _mm512_rol_epi32(s, 8), _mm512_rol_epi32(s, 16), 0x96);
+        g[i].x[a] = _mm512_ternarylogic_epi32(g[i].x[a], s, _mm512_rol_epi32(s, 24), 0x96);
+        g[i].x[a] = _mm512_xor_si512(g[i].x[a], _mm512_rol_epi32(u, 2));
+      }
+    };
+    for (int r = 0; r < 32; r += 4) {
+      round(0, 1, 2, 3, rk[r]);
+      round(1, 2, 3, 0, rk[r + 1]);
+      round(2, 3, 0, 1, rk[r + 2]);
+      round(3, 0, 1, 2, rk[r + 3]);
+    }
+  }
 };
 
-TARNWICK_GFNI_INLINE void counters(Group& g, const CounterState& c, std::uint32_t offset, Counter kind) {
-  const __m512i index = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-  const __m512i base3 = _mm512_set1_epi32(static_cast<int>(c.w[3]));
-  const __m512i x3 = _mm512_add_epi32(base3, _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int>(offset))));
-  g.x[3] = x3;
-  g.x[2] = _mm512_set1_epi32(static_cast<int>(c.w[2]));
-  g.x[1] = _mm512_set1_epi32(static_cast<int>(c.w[1]));
-  g.x[0] = _mm512_set1_epi32(static_cast<int>(c.w[0]));
-  if (kind == Counter::Full128) {
-    const __m512i one = _mm512_set1_epi32(1);
-    __mmask16 carry = _mm512_cmplt_epu32_mask(x3, base3);
-    for (int j = 2; j >= 0; --j) {
-      g.x[j] = _mm512_mask_add_epi32(g.x[j], carry, g.x[j], one);
-      carry = _mm512_mask_cmpeq_epi32_mask(carry, g.x[j], _mm512_setzero_si512());
-    }
-  }
-}
-
-inline void advance(CounterState& c, std::uint32_t blocks, Counter kind) {
-  if (kind == Counter::Low32) {
-    c.w[3] += blocks;
-    return;
-  }
-  std::uint64_t lo = (std::uint64_t{c.w[2]} << 32) | c.w[3];
-  std::uint64_t hi = (std::uint64_t{c.w[0]} << 32) | c.w[1];
-  const std::uint64_t sum = lo + blocks;
-  hi += static_cast<std::uint64_t>(sum < lo);
-  lo = sum;
-  c.w[0] = static_cast<std::uint32_t>(hi >> 32);
-  c.w[1] = static_cast<std::uint32_t>(hi);
-  c.w[2] = static_cast<std::uint32_t>(lo >> 32);
-  c.w[3] = static_cast<std::uint32_t>(lo);
-}
-
-template <int G>
-TARNWICK_GFNI_INLINE void ctr_many(const RoundKeys rk, CounterState& c, Counter kind, const std::uint8_t* in,
-                                   std::uint8_t* out, std::size_t len) {
-  Group g[G];
-  for (int i = 0; i < G; ++i) counters(g[i], c, 16u * static_cast<std::uint32_t>(i), kind);
-  rounds(g, rk);
-  for (int i = 0; i < G; ++i) store_group(g[i], out + 256 * i, in + 256 * i, len - 256 * i);
-  advance(c, static_cast<std::uint32_t>(len / 16), kind);
-}
-
-TARNWICK_GFNI void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::uint8_t* in,
-                       std::uint8_t* out, std::size_t len) {
-  Wiped<CounterState> c;
-  for (int j = 0; j < 4; ++j) c.value.w[j] = load_be32(counter + 4 * j);
-  for (; len >= 256 * kGroups; len -= 256 * kGroups, in += 256 * kGroups, out += 256 * kGroups)
-    ctr_many<kGroups>(rk, c.value, kind, in, out, 256 * kGroups);
-  for (; len >= 256; len -= 256, in += 256, out += 256) ctr_many<1>(rk, c.value, kind, in, out, 256);
-  if (len > 0) ctr_many<1>(rk, c.value, kind, in, out, len);
-  for (int j = 0; j < 4; ++j) store_be32(counter + 4 * j, c.value.w[j]);
-}
-
-// GB/T 32907-2016 §7.3, with the S-box of T′ from GFNI on one word.
-TARNWICK_GFNI void expand_key(const std::uint8_t key[16], RoundKeys rk) {
-  constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
-  const __m128i pre = _mm_set1_epi64x(kPreMatrix), post = _mm_set1_epi64x(kPostMatrix);
-  __m128i k[4];
-  for (int i = 0; i < 4; ++i) k[i] = _mm_cvtsi32_si128(static_cast<int>(load_be32(key + 4 * i) ^ kFk[i]));
-  for (unsigned i = 0; i < 32; ++i) {
-    std::uint32_t ck = 0;
-    for (unsigned j = 0; j < 4; ++j) ck = (ck << 8) | (((4 * i + j) * 7) & 0xff);
-    __m128i t = _mm_ternarylogic_epi32(k[1], k[2], k[3], 0x96);
-    t = _mm_xor_si128(t, _mm_cvtsi32_si128(static_cast<int>(ck)));
-    const __m128i b = _mm_gf2p8affineinv_epi64_epi8(_mm_gf2p8affine_epi64_epi8(t, pre, kPreConst), post, kPostConst);
-    const __m128i next =
-        _mm_ternarylogic_epi32(_mm_xor_si128(k[0], b), _mm_rol_epi32(b, 13), _mm_rol_epi32(b, 23), 0x96);
-    rk[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(next));
-    k[0] = k[1];
-    k[1] = k[2];
-    k[2] = k[3];
-    k[3] = next;
-  }
-}
+TARNWICK_SM4_ENTRY_POINTS(Gfni, TARNWICK_GFNI)
 
 }  // namespace
 

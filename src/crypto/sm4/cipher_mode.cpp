@@ -66,10 +66,10 @@ Bytes cbc_encrypt(const Sm4KeySchedule& s, ByteView data, const Block& iv) {
   path.chain(Chain::CbcEncrypt, s.rk.data(), reg.value.data(), data.data(), out.data(), whole);
   // The final block: the partial tail followed by PKCS#7 padding, a whole
   // block of 0x10 when the data ends on a block boundary.
-  Block last;
-  last.fill(static_cast<std::uint8_t>(kBlockSize - rest));
-  std::copy_n(data.data() + whole, rest, last.begin());
-  path.chain(Chain::CbcEncrypt, s.rk.data(), reg.value.data(), last.data(), out.data() + whole, kBlockSize);
+  Wiped<Block> last;
+  last.value.fill(static_cast<std::uint8_t>(kBlockSize - rest));
+  std::copy_n(data.data() + whole, rest, last.value.begin());
+  path.chain(Chain::CbcEncrypt, s.rk.data(), reg.value.data(), last.value.data(), out.data() + whole, kBlockSize);
   return out;
 }
 

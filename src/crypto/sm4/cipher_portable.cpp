@@ -12,53 +12,53 @@
 #include <cstring>
 
 #include "crypto/sm4/bitslice.h"
+#include "crypto/sm4/driver.h"
 #include "crypto/sm4/path.h"
 #include "support/endian.h"
 
 namespace tarnwick::sm4::detail {
 namespace {
 
-constexpr std::uint32_t kFk[4] = {0xa3b1bac6, 0x56aa3350, 0x677d9197, 0xb27022dc};
+// The kernel of driver.h for the key schedule and the serial chains; the
+// state is four words in registers.
+struct Portable {
+  struct Keys {
+    const std::uint32_t* rk;
+  };
+  struct State {
+    std::uint32_t w[4];
+  };
 
-constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
-
-// GB/T 32907-2016 §7.3: CK_i, byte j being (4i + j)·7 mod 256.
-constexpr std::uint32_t ck(unsigned i) {
-  std::uint32_t w = 0;
-  for (unsigned j = 0; j < 4; ++j) w = (w << 8) | (((4 * i + j) * 7) & 0xff);
-  return w;
-}
-
-void expand_key(const std::uint8_t key[16], RoundKeys rk) {
-  std::uint32_t k[4];
-  for (int i = 0; i < 4; ++i) k[i] = load_be32(key + 4 * i) ^ kFk[i];
-  for (unsigned i = 0; i < 32; ++i) {
-    const std::uint32_t b = bitslice::tau(k[1] ^ k[2] ^ k[3] ^ ck(i));
-    const std::uint32_t next = k[0] ^ b ^ rotl(b, 13) ^ rotl(b, 23);
-    rk[i] = next;
-    k[0] = k[1];
-    k[1] = k[2];
-    k[2] = k[3];
-    k[3] = next;
+  using KeyWord = std::uint32_t;
+  static KeyWord key_word(std::uint32_t x) { return x; }
+  static std::uint32_t key_value(KeyWord w) { return w; }
+  static KeyWord key_round(KeyWord a, KeyWord b, KeyWord c, KeyWord d, std::uint32_t ck) {
+    const std::uint32_t t = bitslice::tau(b ^ c ^ d ^ ck);
+    return a ^ t ^ rotl(t, 13) ^ rotl(t, 23);
   }
-  OPENSSL_cleanse(k, sizeof k);
-}
+  static void prepare(const RoundKeys rk, Keys& keys) { keys.rk = rk; }
+  static State load(const std::uint8_t* p) {
+    return {{load_be32(p), load_be32(p + 4), load_be32(p + 8), load_be32(p + 12)}};
+  }
+  static void store(const State& s, std::uint8_t* p) {
+    for (int j = 0; j < 4; ++j) store_be32(p + 4 * j, s.w[j]);
+  }
+  static State encrypt(const Keys& keys, const State& s) {
+    std::uint32_t x0 = s.w[0], x1 = s.w[1], x2 = s.w[2], x3 = s.w[3];
+    for (int i = 0; i < 32; ++i) {
+      const std::uint32_t t = bitslice::tau(x1 ^ x2 ^ x3 ^ keys.rk[i]);
+      const std::uint32_t next = x0 ^ t ^ rotl(t, 2) ^ rotl(t, 10) ^ rotl(t, 18) ^ rotl(t, 24);
+      x0 = x1;
+      x1 = x2;
+      x2 = x3;
+      x3 = next;
+    }
+    return {{x3, x2, x1, x0}};
+  }
+};
 
 void crypt1(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
-  std::uint32_t x[4] = {load_be32(in), load_be32(in + 4), load_be32(in + 8), load_be32(in + 12)};
-  for (int i = 0; i < 32; ++i) {
-    const std::uint32_t b = bitslice::tau(x[1] ^ x[2] ^ x[3] ^ rk[i]);
-    const std::uint32_t next = x[0] ^ b ^ rotl(b, 2) ^ rotl(b, 10) ^ rotl(b, 18) ^ rotl(b, 24);
-    x[0] = x[1];
-    x[1] = x[2];
-    x[2] = x[3];
-    x[3] = next;
-  }
-  store_be32(out, x[3]);
-  store_be32(out + 4, x[2]);
-  store_be32(out + 8, x[1]);
-  store_be32(out + 12, x[0]);
-  OPENSSL_cleanse(x, sizeof x);
+  Portable::store(Portable::encrypt({rk}, Portable::load(in)), out);
 }
 
 // ---- sixteen blocks, bitsliced ----
@@ -195,32 +195,11 @@ void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::
   OPENSSL_cleanse(ks, sizeof ks);
 }
 
+void expand_key(const std::uint8_t key[16], RoundKeys rk) { driver::expand_key<Portable>(key, rk); }
+
 void chain(Chain kind, const RoundKeys rk, std::uint8_t reg[16], const std::uint8_t* in, std::uint8_t* out,
            std::size_t len) {
-  std::uint8_t e[16];
-  for (; len >= 16; len -= 16, in += 16, out += 16) {
-    switch (kind) {
-      case Chain::CbcEncrypt:
-        for (int i = 0; i < 16; ++i) e[i] = reg[i] ^ in[i];
-        crypt1(rk, e, reg);
-        std::memcpy(out, reg, 16);
-        break;
-      case Chain::CfbEncrypt:
-        crypt1(rk, reg, e);
-        for (int i = 0; i < 16; ++i) out[i] = reg[i] = e[i] ^ in[i];
-        break;
-      case Chain::Ofb:
-        crypt1(rk, reg, reg);
-        for (int i = 0; i < 16; ++i) out[i] = reg[i] ^ in[i];
-        break;
-    }
-  }
-  if (len > 0) {
-    crypt1(rk, reg, e);
-    if (kind == Chain::Ofb) std::memcpy(reg, e, 16);
-    for (std::size_t i = 0; i < len; ++i) out[i] = e[i] ^ in[i];
-  }
-  OPENSSL_cleanse(e, sizeof e);
+  driver::chain<Portable>(kind, rk, reg, in, out, len);
 }
 
 }  // namespace

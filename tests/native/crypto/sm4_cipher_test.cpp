@@ -5,24 +5,21 @@
 #include <cstddef>
 
 #include "../common/peer.h"
+#include "../common/sm4_schedule.h"
 
 namespace tarnwick::sm4 {
 namespace {
 
 using testing::evp_crypt;
 using testing::pattern;
+using testing::schedule_of;
 using testing::tohex;
 using testing::unhex;
 
-Sm4KeySchedule schedule_of(std::string_view key_hex) {
-  auto s = cipher::key_schedule(unhex(key_hex));
-  EXPECT_TRUE(s.has_value());
-  return s ? *s : Sm4KeySchedule{};
-}
-
-// GB/T 32907-2016 Appendix A, examples 1 and 2.
-TEST(Sm4Block, StandardExamples) {
-  const auto s = schedule_of("0123456789abcdeffedcba9876543210");
+// GB/T 32907-2016 Appendix A, example 1. Example 2, a million encryptions
+// in a row, runs on each vector path in sm4_paths_test.cpp.
+TEST(Sm4Block, StandardExample) {
+  const auto s = schedule_of(unhex("0123456789abcdeffedcba9876543210"));
   const Bytes plain = unhex("0123456789abcdeffedcba9876543210");
 
   auto once = cipher::encrypt_block(s, plain);
@@ -31,13 +28,6 @@ TEST(Sm4Block, StandardExamples) {
   auto back = cipher::decrypt_block(s, *once);
   ASSERT_TRUE(back.has_value());
   EXPECT_EQ(tohex(*back), tohex(plain));
-
-  Block b;
-  std::copy(plain.begin(), plain.end(), b.begin());
-  for (int i = 0; i < 1'000'000; ++i) cipher::encrypt_raw(s, b.data(), b.data());
-  EXPECT_EQ(tohex(b), "595298c7c6fd271f0402f804c33d3f66");
-  for (int i = 0; i < 1'000'000; ++i) cipher::decrypt_raw(s, b.data(), b.data());
-  EXPECT_EQ(tohex(b), tohex(plain));
 }
 
 TEST(Sm4Block, RejectsWrongLengths) {
@@ -48,7 +38,7 @@ TEST(Sm4Block, RejectsWrongLengths) {
     EXPECT_EQ(s.error(), Sm4Error::InvalidBlockSize);
     EXPECT_EQ(display(s.error()), "the block size of SM4 must be 16");
 
-    auto e = cipher::encrypt_block(schedule_of("00112233445566778899aabbccddeeff"), Bytes(n, 0x22));
+    auto e = cipher::encrypt_block(schedule_of(unhex("00112233445566778899aabbccddeeff")), Bytes(n, 0x22));
     ASSERT_FALSE(e.has_value());
     EXPECT_EQ(e.error(), Sm4Error::InvalidBlockSize);
   }
@@ -74,7 +64,7 @@ TEST(Sm4Block, AgreesWithOpenSsl) {
 
 TEST(Sm4Ecb, WholeBlocksOnly) {
   const Bytes key = unhex("0123456789abcdeffedcba9876543210");
-  const auto s = schedule_of("0123456789abcdeffedcba9876543210");
+  const auto s = schedule_of(unhex("0123456789abcdeffedcba9876543210"));
   const Bytes data = pattern(40);
   struct Case {
     std::size_t len;
@@ -94,7 +84,7 @@ TEST(Sm4Ecb, WholeBlocksOnly) {
 }
 
 TEST(Sm4Ecb, EqualBlocksGiveEqualCiphertext) {
-  const auto s = schedule_of("00112233445566778899aabbccddeeff");
+  const auto s = schedule_of(unhex("00112233445566778899aabbccddeeff"));
   Bytes data = pattern(48);
   std::copy(data.begin(), data.begin() + 16, data.begin() + 32);
   auto enc = cipher::encrypt_ecb(s, data);

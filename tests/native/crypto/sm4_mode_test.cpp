@@ -5,6 +5,7 @@
 #include <string>
 
 #include "../common/peer.h"
+#include "../common/sm4_schedule.h"
 
 namespace tarnwick::sm4 {
 namespace {
@@ -18,11 +19,7 @@ const Bytes kKey = unhex("0123456789abcdeffedcba9876543210");
 const Bytes kIv = unhex("00112233445566778899aabbccddeeff");
 constexpr std::size_t kLengths[] = {0, 1, 15, 16, 17, 31, 33, 1000};
 
-Sm4ModeCipher make(Sm4Mode mode, const Bytes& key = kKey) {
-  auto s = cipher::key_schedule(key);
-  EXPECT_TRUE(s.has_value());
-  return {s ? *s : Sm4KeySchedule{}, mode};
-}
+Sm4ModeCipher make(Sm4Mode mode, const Bytes& key = kKey) { return {testing::schedule_of(key), mode}; }
 
 struct StreamMode {
   const char* name;

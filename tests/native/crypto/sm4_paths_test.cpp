@@ -4,12 +4,17 @@
 // against each other.
 #include <gtest/gtest.h>
 
+#include <expected>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "../common/peer.h"
+#include "../common/sm4_schedule.h"
+#include "../common/stack_probe.h"
 #include "crypto/sm4/cipher.h"
 #include "crypto/sm4/cipher_mode.h"
 #include "crypto/sm4/gcm.h"
@@ -21,8 +26,10 @@ namespace {
 
 using testing::evp_crypt;
 using testing::pattern;
+using testing::schedule_of;
 using testing::tohex;
 using testing::unhex;
+namespace probe = testing::stack_probe;
 
 struct PathCase {
   const char* name;
@@ -54,12 +61,6 @@ class Sm4Path : public ::testing::TestWithParam<PathCase> {
   }
   void TearDown() override { cpu::testing::withhold(0); }
 };
-
-Sm4KeySchedule schedule_of(ByteView key) {
-  auto s = cipher::key_schedule(key);
-  EXPECT_TRUE(s.has_value());
-  return s ? *s : Sm4KeySchedule{};
-}
 
 Bytes seal_gcm(const Sm4KeySchedule& s, ByteView aad, ByteView pt, ByteView iv) {
   auto r = cipher_mode::encrypt({s, Sm4Mode::Gcm}, aad, pt, iv);
@@ -235,6 +236,76 @@ TEST_P(Sm4Path, GcmAgreesWithVectors) {
       auto forged = cipher_mode::decrypt({s, Sm4Mode::Gcm}, v.aad, sealed, v.iv);
       ASSERT_FALSE(forged.has_value());
       EXPECT_EQ(forged.error(), Sm4Error::TagMismatch);
+    }
+  }
+}
+
+// What a call leaves in the dead stack below its caller, probed after each
+// operation: no 16-byte window of the key, the round keys, H = E(0^128),
+// the CTR, OFB or CFB keystream, the plaintext, or CBC's padded last block
+// (the plaintext's tail and its padding). Keystreams and H come from
+// OpenSSL. Each result is kept in place in `result`, so that no free()
+// runs over the frames between the call and the probe.
+TEST_P(Sm4Path, LeavesNoSecretOnTheStack) {
+  if (!probe::supported()) GTEST_SKIP() << "the stack probe cannot see frames under fake stacks";
+#ifndef __OPTIMIZE__
+  GTEST_SKIP() << "unoptimised code keeps every temporary in its frame; the probe checks the optimised module";
+#endif
+  const Bytes key = pattern(16, 4242), iv = pattern(16, 99), plain = pattern(1000, 7), zeros(1000, 0);
+  const Sm4KeySchedule s = schedule_of(key);
+  Bytes round_keys;
+  for (std::uint32_t w : s.rk)
+    for (int shift = 24; shift >= 0; shift -= 8) round_keys.push_back(static_cast<std::uint8_t>(w >> shift));
+  Bytes cbc_last(plain.end() - 8, plain.end());
+  cbc_last.resize(16, 8);
+  const struct {
+    const char* name;
+    Bytes value;
+  } secrets[] = {
+      {"key", key},
+      {"round keys", round_keys},
+      {"H", evp_crypt(EVP_sm4_ecb(), true, key, {}, Bytes(16, 0), false)},
+      {"CTR keystream", evp_crypt(EVP_sm4_ctr(), true, key, iv, zeros, false)},
+      {"OFB keystream", evp_crypt(EVP_sm4_ofb(), true, key, iv, zeros, false)},
+      {"CFB keystream", evp_crypt(EVP_sm4_cfb128(), true, key, iv, zeros, false)},
+      {"plaintext", plain},
+      {"CBC padded last block", cbc_last},
+  };
+  const Bytes cbc_sealed = evp_crypt(EVP_sm4_cbc(), true, key, iv, plain, true);
+  Bytes gcm_sealed = seal_gcm(s, {}, plain, iv);
+  std::optional<std::expected<Bytes, Sm4Error>> result;
+  std::optional<std::expected<Sm4KeySchedule, Sm4Error>> schedule;
+  Block block{};
+  const struct {
+    const char* name;
+    std::function<void()> run;
+  } operations[] = {
+      {"key_schedule", [&] { schedule.emplace(cipher::key_schedule(key)); }},
+      {"encrypt_raw", [&] { cipher::encrypt_raw(s, plain.data(), block.data()); }},
+      {"encrypt_ecb", [&] { result.emplace(cipher::encrypt_ecb(s, plain)); }},
+      {"decrypt_ecb", [&] { result.emplace(cipher::decrypt_ecb(s, plain)); }},
+      {"ctr", [&] { result.emplace(cipher_mode::encrypt({s, Sm4Mode::Ctr}, {}, plain, iv)); }},
+      {"ofb", [&] { result.emplace(cipher_mode::encrypt({s, Sm4Mode::Ofb}, {}, plain, iv)); }},
+      {"cfb encrypt", [&] { result.emplace(cipher_mode::encrypt({s, Sm4Mode::Cfb}, {}, plain, iv)); }},
+      {"cfb decrypt", [&] { result.emplace(cipher_mode::decrypt({s, Sm4Mode::Cfb}, {}, plain, iv)); }},
+      {"cbc encrypt", [&] { result.emplace(cipher_mode::encrypt({s, Sm4Mode::Cbc}, {}, plain, iv)); }},
+      {"cbc decrypt", [&] { result.emplace(cipher_mode::decrypt({s, Sm4Mode::Cbc}, {}, cbc_sealed, iv)); }},
+      {"gcm encrypt", [&] { result.emplace(cipher_mode::encrypt({s, Sm4Mode::Gcm}, {}, plain, iv)); }},
+      {"gcm decrypt", [&] { result.emplace(cipher_mode::decrypt({s, Sm4Mode::Gcm}, {}, gcm_sealed, iv)); }},
+  };
+  // Every operation runs once unprobed first: the first call of a library
+  // function goes through the dynamic linker's lazy binding, whose resolver
+  // saves all vector registers on the stack, and registers may still hold
+  // what OpenSSL computed above.
+  for (const auto& op : operations) op.run();
+  for (const auto& secret : secrets) {
+    ASSERT_TRUE(probe::control(secret.value)) << secret.name << ": the probe does not see a planted copy";
+    for (const auto& op : operations) {
+      SCOPED_TRACE(std::string(op.name) + ", " + secret.name);
+      result.reset();
+      schedule.reset();
+      const probe::Scan scan = probe::scan_after(secret.value, op.run);
+      EXPECT_TRUE(scan.clean()) << scan.describe();
     }
   }
 }

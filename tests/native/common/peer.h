@@ -1,4 +1,4 @@
-// Independent peers for the native tests: OpenSSL's EVP ciphers, and the
+// Independent peers for the native tests: OpenSSL's EVP ciphers and SM3, and the
 // hex and BIGNUM helpers the tests share.
 #pragma once
 
@@ -54,6 +54,15 @@ inline Bytes evp_crypt(const EVP_CIPHER* cipher, bool encrypt, ByteView key, Byt
   EVP_CIPHER_CTX_free(ctx);
   if (!ok) return Bytes{'<', 'o', 's', 's', 'l', '>'};
   out.resize(static_cast<std::size_t>(n1 + n2));
+  return out;
+}
+
+// openssl_sm3 is OpenSSL's SM3 digest of `data`.
+inline Bytes openssl_sm3(ByteView data) {
+  Bytes out(32);
+  unsigned int len = 0;
+  EXPECT_EQ(EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_sm3(), nullptr), 1);
+  EXPECT_EQ(len, 32u);
   return out;
 }
 

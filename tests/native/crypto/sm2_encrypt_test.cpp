@@ -26,6 +26,7 @@ namespace {
 
 using testing::ScriptedDraws;
 using testing::SourceGuard;
+using testing::openssl_sm3;
 using testing::unhex;
 
 // GB/T 32918.4-style example on the recommended curve.
@@ -79,15 +80,6 @@ struct Curve {
     return p;
   }
 };
-
-Bytes openssl_sm3(ByteView data) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_MD* md = EVP_MD_fetch(nullptr, "SM3", nullptr);
-  EXPECT_EQ(EVP_Digest(data.data(), data.size(), out, &len, md, nullptr), 1);
-  EVP_MD_free(md);
-  return Bytes(out, out + len);
-}
 
 std::string error_of(const Result<Bytes>& r) { return r ? std::string("(success)") : r.error().display(); }
 

@@ -43,6 +43,7 @@ namespace tarnwick::sm2 {
 namespace {
 
 namespace probe = testing::stack_probe;
+using testing::openssl_sm3;
 using testing::unhex;
 
 constexpr const char* kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
@@ -92,14 +93,6 @@ struct Peer {
     if (op == '/') ok = BN_mod_inverse(r.get(), x.get(), mb.get(), ctx.get()) != nullptr;
     EXPECT_EQ(ok, 1);
     return bytes32(*r);
-  }
-  static Bytes sm3(ByteView data) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_MD* md = EVP_MD_fetch(nullptr, "SM3", nullptr);
-    EXPECT_EQ(EVP_Digest(data.data(), data.size(), out, &len, md, nullptr), 1);
-    EVP_MD_free(md);
-    return Bytes(out, out + len);
   }
 };
 
@@ -201,7 +194,7 @@ TEST_F(Sm2Stack, EncryptionAndDecryptionLeaveNoSecret) {
   for (std::uint32_t ct = 1; t.size() < m.size(); ++ct) {
     std::uint8_t be[4];
     store_be32(be, ct);
-    const Bytes block = Peer::sm3(cat({xy, ByteView(be, 4)}));
+    const Bytes block = openssl_sm3(cat({xy, ByteView(be, 4)}));
     t.insert(t.end(), block.begin(), block.end());
   }
   t.resize(m.size());

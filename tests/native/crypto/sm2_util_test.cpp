@@ -17,6 +17,7 @@
 namespace tarnwick::sm2::util {
 namespace {
 
+using testing::openssl_sm3;
 using testing::unhex;
 
 // GB/T 32918.2 Annex A key: d and its public point, with Z for the default ID.
@@ -37,16 +38,6 @@ constexpr const char* kCurveABGxGy =
 Sm2PublicKey point(const std::string& x, const std::string& y) {
   const Bytes xb = unhex(x), yb = unhex(y);
   return {p256_field::from_bytes(xb.data()), p256_field::from_bytes(yb.data()), p256_field::kOne};
-}
-
-Bytes openssl_sm3(ByteView data) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_MD* md = EVP_MD_fetch(nullptr, "SM3", nullptr);
-  EXPECT_NE(md, nullptr);
-  EXPECT_EQ(EVP_Digest(data.data(), data.size(), out, &len, md, nullptr), 1);
-  EVP_MD_free(md);
-  return Bytes(out, out + len);
 }
 
 // openssl_x963_sm3 is OpenSSL's ANSI X9.63 KDF with SM3, the construction of

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "../common/peer.h"
 #include "../common/stack_probe.h"
 #include "crypto/sm3/paths.h"
 #include "support/cpu.h"
@@ -14,6 +15,8 @@
 
 namespace tarnwick::sm3 {
 namespace {
+
+using testing::openssl_sm3;
 
 Bytes of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -46,14 +49,6 @@ struct Forced {
   Forced(const Forced&) = delete;
   Forced& operator=(const Forced&) = delete;
 };
-
-Bytes openssl_sm3(ByteView data) {
-  Bytes out(32);
-  unsigned int len = 0;
-  EXPECT_EQ(EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_sm3(), nullptr), 1);
-  EXPECT_EQ(len, 32u);
-  return out;
-}
 
 TEST(Sm3Digest, StandardExamples) {
   struct Case {

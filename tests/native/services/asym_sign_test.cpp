@@ -266,13 +266,7 @@ TEST_F(SignService, LongestUserId) {
                                "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7"
                                "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0"));
   z_input = cat(z_input, Bytes(spki.end() - 64, spki.end()));
-  auto sm3 = [](const Bytes& in) {
-    Bytes out(32);
-    unsigned int len = 0;
-    EXPECT_EQ(EVP_Digest(in.data(), in.size(), out.data(), &len, EVP_sm3(), nullptr), 1);
-    return out;
-  };
-  dir_->write("e", sm3(cat(sm3(z_input), data)));
+  dir_->write("e", testing::openssl_sm3(cat(testing::openssl_sm3(z_input), data)));
   dir_->write("sig", unb64(*sig));
   EXPECT_TRUE(openssl_ok("pkeyutl -verify -in " + path("e") + " -pubin -keyform DER -inkey " + path("sm2.spki") +
                          " -sigfile " + path("sig")));

@@ -584,16 +584,25 @@ test('several environments on one thread, and worker threads, each convert on th
   for (const out of r) assert.deepEqual(out, expected);
 });
 
-// Last: the same file against the fault-injection build.
+// Last: the same file against the fault-injection build. The child is a
+// test run of its own: without NODE_TEST_CONTEXT, which `node --test` sets
+// and which would make the child skip every file and exit 0. Its TAP summary
+// must show that it ran tests and that none failed.
 test('the same cases with the script refused or failing on entry', { skip: process.env.TARNWICK_BYTES_PATH !== undefined }, () => {
   const faultsModule = process.env.TARNWICK_FAULTS_MODULE ||
     path.join(__dirname, '..', '..', 'build', 'tarnwick_faults.node');
+  const { NODE_TEST_CONTEXT, ...env } = process.env; // eslint-disable-line no-unused-vars
   for (const [fault, way] of [['napi_run_script:', 'elements'], ['napi_call_function:even', 'mixed']]) {
-    const r = spawnSync(process.execPath, ['--test', __filename], {
-      env: { ...process.env, TARNWICK_MODULE: faultsModule, TARNWICK_FAULT: fault, TARNWICK_BYTES_PATH: way },
+    const r = spawnSync(process.execPath, ['--test', '--test-reporter=tap', __filename], {
+      env: { ...env, TARNWICK_MODULE: faultsModule, TARNWICK_FAULT: fault, TARNWICK_BYTES_PATH: way },
       encoding: 'utf8',
       timeout: 300000,
     });
-    assert.equal(r.status, 0, `${fault}\n${r.stdout}\n${r.stderr}`);
+    const log = `${fault}\n${r.stdout}\n${r.stderr}`;
+    const count = (name) => Number((r.stdout.match(new RegExp(`^# ${name} (\\d+)$`, 'm')) || [])[1]);
+    assert.equal(r.status, 0, log);
+    assert.ok(count('tests') > 0, log);
+    assert.equal(count('fail'), 0, log);
+    assert.equal(count('pass'), count('tests') - count('skipped'), log);
   }
 });

@@ -120,8 +120,13 @@ BResult<std::string> describe_value_at(napi_env env, napi_value value, int depth
 }
 
 BResult<std::string> text_from_js_at(napi_env env, napi_value value, int depth) {
+  // Short texts in one read. A read that stops short of the end leaves less
+  // than one UTF-8 sequence (at most 4 bytes) unused besides the NUL.
+  char small[256];
   std::size_t len = 0;
-  napi_status s = napi_get_value_string_utf8(env, value, nullptr, 0, &len);
+  napi_status s = napi_get_value_string_utf8(env, value, small, sizeof small, &len);
+  if (s == napi_ok && len + 5 < sizeof small) return std::string(small, len);
+  if (s == napi_ok) s = napi_get_value_string_utf8(env, value, nullptr, 0, &len);
   if (s != napi_ok) {
     auto description = describe_value_at(env, value, depth);
     if (!description) return std::unexpected(std::move(description.error()));

@@ -547,6 +547,7 @@ function probeDepths(module, fault, n, span) {
     console.log(JSON.stringify({ out, script: stack.includes('tarnwick:bytes') }));`;
   return JSON.parse(execFileSync(process.execPath, ['--jitless', '-e', script], {
     env: { ...process.env, TARNWICK_MODULE: module, TARNWICK_FAULT: fault },
+    stdio: ['ignore', 'pipe', 'pipe'], // --jitless warns that it turns WebAssembly off
     encoding: 'utf8',
     timeout: 120000,
   }));

@@ -174,25 +174,87 @@ test('buffers detached from a setter while a result is written', () => {
   }
 });
 
-test('buffers overwritten from a getter or setter: no memory error, results of the right shape', () => {
-  // Bytes that user code overwrites in the module's buffer while the same
-  // conversion runs cannot be told from bytes the script stored: what is
-  // checked here is that the conversion stays within memory it owns.
+test('buffers overwritten from a getter while byte data is read', () => {
+  // [length, index of the getter]: bytes of the window already written are
+  // overwritten, in the first window or the second.
+  const cases = [[2, 1], [1000, 500], [1000, 999], [70000, 65535], [70000, 65600]];
+  // The bytes the module would take had the overwrite gone unseen.
+  const overwritten = (bytes, at) => bytes.map((b, i) => (i >= at - (at % 65536) && i < at ? 0xaa : b));
+  const tampered = overwritten(DATA, 999);
+  for (const [n, at] of cases) {
+    const r = inChild(`
+      const data = filler(${n});
+      Object.defineProperty(data, ${at}, { get() { attack('overwrite'); return 5; } });
+      const first = outcome(() => enc(data));
+      const after = enc(filler(${n}));
+      const verifyWith = (sig) => outcome(() => {
+        const d = filler(1000);
+        Object.defineProperty(d, 999, { get() { attack('overwrite'); return ${DATA[999]}; } });
+        return verify(d, sig);
+      });
+      const genuine = verifyWith(${JSON.stringify(signed(DATA))});
+      const forged = verifyWith(${JSON.stringify(signed(tampered))});
+      console.log(JSON.stringify({ first, after, genuine, forged, attacked }));`);
+    const bytes = filler(n);
+    bytes[at] = 5;
+    assert.ok(r.attacked > 0);
+    const what = `${at} of ${n}`;
+    if (r.first.error !== undefined) {
+      assert.equal(r.first.error, 'Byte data was altered while it was read', what);
+    } else {
+      assert.deepEqual(r.first.value, sm4ofb(bytes), what);
+    }
+    assert.deepEqual(r.after, sm4ofb(filler(n)), what);
+    assert.ok(r.genuine.error !== undefined || r.genuine.value === true, JSON.stringify(r.genuine));
+    assert.ok(r.forged.error !== undefined || r.forged.value === false, JSON.stringify(r.forged));
+  }
+});
+
+test('buffers overwritten from a setter while a result is written', () => {
+  // [length, index of the setter]: the bytes not yet stored are overwritten.
+  for (const [n, at] of [[2, 0], [1000, 500], [70000, 100], [70000, 65534], [70000, 65600]]) {
+    const r = inChild(`
+      let seen;
+      Object.defineProperty(Array.prototype, ${at}, { configurable: true, set(v) {
+        if (seen === undefined && Array.isArray(this) && this.length === ${n}) { seen = v; attack('overwrite'); }
+      } });
+      const first = outcome(() => enc(filler(${n})));
+      delete Array.prototype[${at}];
+      const after = enc(filler(${n}));
+      console.log(JSON.stringify({ first, seen, after, attacked, hole: first.value && !(${at} in first.value) }));`);
+    const expected = sm4ofb(filler(n));
+    const what = `${at} of ${n}`;
+    assert.ok(r.attacked > 0);
+    assert.equal(r.seen, expected[at], what);
+    if (r.first.error !== undefined) {
+      assert.equal(r.first.error, 'Byte data was altered while it was written', what);
+    } else {
+      // The element path: the setter took index `at`, every other element
+      // is node:crypto's.
+      assert.equal(r.hole, true, what);
+      assert.equal(r.first.value.length, n, what);
+      r.first.value.forEach((b, i) => i === at || assert.equal(b, expected[i], `${what}: element ${i}`));
+    }
+    assert.deepEqual(r.after, expected, what);
+  }
+});
+
+test('buffers overwritten from a getter and a setter of one long conversion: no memory error', () => {
   const r = inChild(`
     const data = filler(70000);
     Object.defineProperty(data, 65600, { get() { attack('overwrite'); return 5; } });
-    const read = enc(data);
+    const read = outcome(() => enc(data));
     let armed = true;
     Object.defineProperty(Array.prototype, 65600, { configurable: true, set() {
       if (armed && this.length === 70000) { armed = false; attack('overwrite'); }
     } });
-    const written = enc(filler(70000));
+    const written = outcome(() => enc(filler(70000)));
     delete Array.prototype[65600];
     gc();
     const after = enc(filler(70000));
-    console.log(JSON.stringify({ read: read.length, written: written.length, after, attacked }));`);
+    console.log(JSON.stringify({ read: read.error || read.value.length, written: written.error || written.value.length, after, attacked }));`);
   assert.ok(r.attacked > 0);
-  assert.equal(r.read, 70000);
-  assert.equal(r.written, 70000);
+  assert.ok(r.read === 70000 || r.read === 'Byte data was altered while it was read', String(r.read));
+  assert.ok(r.written === 70000 || r.written === 'Byte data was altered while it was written', String(r.written));
   assert.deepEqual(r.after, sm4ofb(filler(70000)));
 });

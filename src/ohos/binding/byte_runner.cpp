@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ohos/binding/byte_script.h"
+#include "support/os_random.h"
 #include "support/secret.h"
 
 namespace tarnwick::binding::byte_runner {
@@ -37,6 +38,9 @@ struct Lease::State {
   napi_ref type_error_prototype = nullptr;  // the realm's own TypeError.prototype
   int failed_attempts = 0;
   bool busy = false;
+  // Draws the script's seeds: a splitmix64 state keyed from the OS source
+  // when the script is made. User code never sees a seed or this state.
+  std::uint64_t seeds = 0;
   // How much of the current buffer the lease has used: wiped when the lease
   // ends, since the bytes may be decrypted data.
   std::uint32_t used = 0;
@@ -51,6 +55,7 @@ struct Lease::State {
   std::uint8_t* fetch();
   std::uint8_t* usable_buffer(napi_value* view_out);
   bool is_failed_store(napi_value exception) const;
+  std::uint32_t next_seed() noexcept;
 };
 
 namespace {
@@ -135,6 +140,14 @@ void Lease::State::drop_refs() {
 
 bool Lease::State::make() {
   napi_value source, pair, message, sample, prototype;
+  std::uint8_t key[8];
+  if (!os_random::fill(key)) {
+    ++failed_attempts;
+    return false;
+  }
+  seeds = 0;
+  for (std::uint8_t b : key) seeds = seeds << 8 | b;
+  wipe(std::span<std::uint8_t>(key));
   const bool ok =
       napi_create_string_utf8(env, byte_script::kSource.data(), byte_script::kSource.size(), &source) == napi_ok &&
       napi_run_script(env, source, &pair) == napi_ok && function_at(env, pair, 0, &reader) &&
@@ -187,6 +200,17 @@ std::uint8_t* Lease::State::usable_buffer(napi_value* view_out) {
     }
   }
   return nullptr;
+}
+
+std::uint32_t Lease::State::next_seed() noexcept {
+  for (;;) {
+    seeds += 0x9e3779b97f4a7c15u;
+    std::uint64_t z = seeds;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+    const auto seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+    if (seed != 0) return seed;  // xorshift32 stays at 0 forever
+  }
 }
 
 // is_failed_store tells the TypeError that strict code throws for a failed
@@ -275,32 +299,58 @@ bool u32s(napi_env env, std::initializer_list<std::uint32_t> values, napi_value*
   return true;
 }
 
-// Report is what one call of the script answered: nothing (every index
-// taken), or [kind, index] with a value for kinds 0 and 1. The answer is an
-// array literal of the script's, so reading its elements runs no user code.
+// Report is what one call of the script answered: the sum alone (every
+// index taken), [2, index] (reading: nothing was read) or [kind, index,
+// value, sum]. The answer is a number or an array literal of the script's,
+// so reading its elements runs no user code.
 struct Report {
   bool done = false;
   std::uint32_t kind = 0;
   std::uint32_t index = 0;
   napi_value value = nullptr;
+  double sum = -1;
 };
 
 bool parse(napi_env env, napi_value result, Report* r) {
   napi_valuetype type;
   if (napi_typeof(env, result, &type) != napi_ok) return false;
-  if (type == napi_undefined) {
+  if (type == napi_number) {
     r->done = true;
-    return true;
+    return napi_get_value_double(env, result, &r->sum) == napi_ok;
   }
-  if (!u32_at(env, result, 0, &r->kind) || !u32_at(env, result, 1, &r->index)) return false;
-  return r->kind == 2 || napi_get_element(env, result, 2, &r->value) == napi_ok;
+  std::uint32_t length = 0;
+  napi_value sum;
+  if (!u32_at(env, result, 0, &r->kind) || !u32_at(env, result, 1, &r->index) ||
+      napi_get_array_length(env, result, &length) != napi_ok) {
+    return false;
+  }
+  if (length == 2) return r->kind == 2;
+  return length == 4 && napi_get_element(env, result, 2, &r->value) == napi_ok &&
+         napi_get_element(env, result, 3, &sum) == napi_ok && napi_get_value_double(env, sum, &r->sum) == napi_ok;
+}
+
+// keyed_sum is the script's sum over `bytes` for `seed`.
+std::uint64_t keyed_sum(std::uint32_t seed, const std::uint8_t* bytes, std::size_t n) noexcept {
+  std::uint32_t x = seed;
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    sum += std::uint64_t{bytes[i]} * (x >> 6);
+  }
+  return sum;
+}
+
+bool sum_matches(const Report& r, std::uint32_t seed, const std::uint8_t* bytes, std::size_t n) noexcept {
+  return static_cast<double>(keyed_sum(seed, bytes, n)) == r.sum;
 }
 
 }  // namespace
 
 Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, Bytes& out) const {
   napi_env env = state_->env;
-  napi_value argv[4];
+  napi_value argv[5];
   argv[0] = array;
   // The script itself finds a buffer detached before the call; nothing is
   // written here before it runs.
@@ -312,11 +362,14 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
   bool renewed = false;
   while (i < end) {
     const std::uint32_t stop = i + std::min(end - i, kWindow);
-    if (!u32s(env, {i, stop}, &argv[1])) return {Outcome::kUnavailable, i};
+    const std::uint32_t seed = state_->next_seed();
+    if (!u32s(env, {i, stop}, &argv[1]) || napi_create_uint32(env, seed, &argv[4]) != napi_ok) {
+      return {Outcome::kUnavailable, i};
+    }
     state_->used = std::max(state_->used, stop - i);
     napi_value result;
     Report r;
-    if (!call(env, state_->reader, 4, argv, &result)) return {Outcome::kUnavailable, i};
+    if (!call(env, state_->reader, 5, argv, &result)) return {Outcome::kUnavailable, i};
     // Getters may have run: the bytes are taken from the buffer as it is
     // now, and only if it is still the one the script filled.
     const std::uint8_t* p = state_->fetch();
@@ -329,6 +382,9 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
     }
     const std::uint32_t reached = r.done ? stop : r.index;
     if (p == nullptr && reached > i) return {Outcome::kLost, reached};
+    // Bytes that user code overwrote after the script wrote them: the
+    // getters cannot run again. Only a getter's own exception comes first.
+    if (r.kind != 1 && p != nullptr && !sum_matches(r, seed, p, reached - i)) return {Outcome::kAltered, i};
     if (p != nullptr) out.insert(out.end(), p, p + (reached - i));
     if (!r.done) return {r.kind == 0 ? Outcome::kStopped : Outcome::kThrew, reached, r.value};
     i = stop;
@@ -339,7 +395,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
 Outcome Lease::write(napi_value array, ByteView bytes) const {
   napi_env env = state_->env;
   const auto n = static_cast<std::uint32_t>(bytes.size());
-  napi_value argv[5];
+  napi_value argv[6];
   argv[0] = array;
   std::uint8_t* p = state_->usable_buffer(&argv[3]);
   std::uint32_t i = 0;
@@ -351,7 +407,10 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
     state_->used = std::max(state_->used, stop - base);
     // One window, resumed past each index whose [[Set]] failed.
     while (i < stop) {
-      if (!u32s(env, {i, stop}, &argv[1])) return {Outcome::kUnavailable, i};
+      const std::uint32_t seed = state_->next_seed();
+      if (!u32s(env, {i, stop}, &argv[1]) || napi_create_uint32(env, seed, &argv[5]) != napi_ok) {
+        return {Outcome::kUnavailable, i};
+      }
       if (i == base) {
         argv[4] = argv[1];
       } else if (!u32s(env, {base}, &argv[4])) {
@@ -359,20 +418,26 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
       }
       napi_value result;
       Report r;
-      if (!call(env, state_->writer, 5, argv, &result)) return {Outcome::kUnavailable, i};
+      if (!call(env, state_->writer, 6, argv, &result)) return {Outcome::kUnavailable, i};
       p = state_->fetch();
       if (!parse(env, result, &r)) return {Outcome::kUnavailable, i};
+      if (!r.done && r.kind == 1 && !state_->is_failed_store(r.value)) {
+        return {Outcome::kThrew, r.index, r.value};
+      }
+      // What the script stored against what was meant: user code that
+      // overwrote the buffer mid-call made setters see, or the array hold,
+      // other values.
+      const std::uint32_t reached = r.done ? stop : r.index;
+      if (!sum_matches(r, seed, bytes.data() + i, reached - i)) return {Outcome::kAltered, i};
       if (r.done) {
         i = stop;
       } else if (r.kind == 2) {
         // The buffer was detached under the script: the rest goes element
         // by element from the bytes held here.
         return {Outcome::kUnavailable, r.index};
-      } else if (state_->is_failed_store(r.value)) {
-        i = r.index + 1;
-        p = state_->fetch();  // reading the message may have run user code
       } else {
-        return {Outcome::kThrew, r.index, r.value};
+        i = r.index + 1;  // a failed [[Set]], ignored
+        p = state_->fetch();  // reading the message may have run user code
       }
       if (p == nullptr) return {Outcome::kUnavailable, i};
     }

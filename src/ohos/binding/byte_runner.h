@@ -28,6 +28,9 @@ struct Outcome {
     kUnavailable,  // the script cannot go on; indices from `index` on were not touched
     kLost,         // reading: user code detached the buffer while elements before
                    // `index` were being read, and their bytes went with it
+    kAltered,      // user code overwrote the buffer while the window from `index`
+                   // was read (its bytes are not taken) or written (the array
+                   // holds, or setters saw, other values than the bytes)
   };
   Kind kind = kUnavailable;
   std::uint32_t index = 0;
@@ -54,13 +57,15 @@ class Lease {
 
   // read appends the bytes of array[start .. end) to `out`, each element read
   // once, in order, with [[Get]]. On kStopped, kThrew and kUnavailable the
-  // bytes of the elements before `index` have been appended; on kLost those
-  // elements were read but some of their bytes are not in `out`.
+  // bytes of the elements before `index` have been appended; on kLost and
+  // kAltered the elements up to and past `index` were read but some of their
+  // bytes are not in `out`.
   Outcome read(napi_value array, std::uint32_t start, std::uint32_t end, Bytes& out) const;
 
   // write stores bytes[i] into array[i] in order with a [[Set]] whose failure
   // is ignored, as napi_set_element does. kStopped and kLost never occur; on
-  // kUnavailable the indices before `index` have been stored.
+  // kUnavailable the indices before `index` have been stored; on kAltered
+  // the array must not be handed out.
   Outcome write(napi_value array, ByteView bytes) const;
 
  private:

@@ -28,6 +28,10 @@ constexpr std::array<std::string_view, 4> kFailedStorePrefixes = {
 
 }  // namespace
 
+// The seeds of one call of the script, none of them 0 (xorshift32 stays at
+// 0 forever).
+using Seeds = std::array<std::uint32_t, 4>;
+
 struct Lease::State {
   explicit State(napi_env e) : env(e) {}
   napi_env env;
@@ -40,7 +44,7 @@ struct Lease::State {
   bool busy = false;
   // Draws the script's seeds: a splitmix64 state keyed from the OS source
   // when the script is made. User code never sees a seed or this state.
-  std::uint64_t seeds = 0;
+  std::uint64_t seed_state = 0;
   // How much of the current buffer the lease has used: wiped when the lease
   // ends, since the bytes may be decrypted data.
   std::uint32_t used = 0;
@@ -55,7 +59,7 @@ struct Lease::State {
   std::uint8_t* fetch();
   std::uint8_t* usable_buffer(napi_value* view_out);
   bool is_failed_store(napi_value exception) const;
-  std::uint32_t next_seed() noexcept;
+  Seeds next_seeds() noexcept;
 };
 
 namespace {
@@ -145,8 +149,8 @@ bool Lease::State::make() {
     ++failed_attempts;
     return false;
   }
-  seeds = 0;
-  for (std::uint8_t b : key) seeds = seeds << 8 | b;
+  seed_state = 0;
+  for (std::uint8_t b : key) seed_state = seed_state << 8 | b;
   wipe(std::span<std::uint8_t>(key));
   const bool ok =
       napi_create_string_utf8(env, byte_script::kSource.data(), byte_script::kSource.size(), &source) == napi_ok &&
@@ -202,15 +206,18 @@ std::uint8_t* Lease::State::usable_buffer(napi_value* view_out) {
   return nullptr;
 }
 
-std::uint32_t Lease::State::next_seed() noexcept {
-  for (;;) {
-    seeds += 0x9e3779b97f4a7c15u;
-    std::uint64_t z = seeds;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    const auto seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
-    if (seed != 0) return seed;  // xorshift32 stays at 0 forever
+Seeds Lease::State::next_seeds() noexcept {
+  Seeds out;
+  for (std::uint32_t& seed : out) {
+    do {
+      seed_state += 0x9e3779b97f4a7c15u;
+      std::uint64_t z = seed_state;
+      z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+      z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+      seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+    } while (seed == 0);
   }
+  return out;
 }
 
 // is_failed_store tells the TypeError that strict code throws for a failed
@@ -329,28 +336,43 @@ bool parse(napi_env env, napi_value result, Report* r) {
          napi_get_element(env, result, 3, &sum) == napi_ok && napi_get_value_double(env, sum, &r->sum) == napi_ok;
 }
 
-// keyed_sum is the script's sum over `bytes` for `seed`.
-std::uint64_t keyed_sum(std::uint32_t seed, const std::uint8_t* bytes, std::size_t n) noexcept {
-  std::uint32_t x = seed;
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    sum += std::uint64_t{bytes[i]} * (x >> 6);
+// keyed_sum is the script's sum over `bytes` for `seeds`.
+std::uint64_t keyed_sum(const Seeds& seeds, const std::uint8_t* bytes, std::size_t n) noexcept {
+  std::array<std::uint32_t, 4> x = seeds;
+  std::array<std::uint64_t, 4> sum{};
+  const auto step = [](std::uint32_t& s) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s >> 10;
+  };
+  const auto pair = [&](std::size_t i) -> std::uint64_t { return std::uint32_t{bytes[i]} << 8 | bytes[i + 1]; };
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    for (std::size_t l = 0; l < 4; ++l) sum[l] += pair(i + 2 * l) * step(x[l]);
   }
-  return sum;
+  std::size_t l = 0;
+  for (; i + 1 < n; i += 2, ++l) sum[l] += pair(i) * step(x[l]);
+  if (i < n) sum[l] += std::uint64_t{bytes[i]} * step(x[l]);
+  return sum[0] + sum[1] + sum[2] + sum[3];
 }
 
-bool sum_matches(const Report& r, std::uint32_t seed, const std::uint8_t* bytes, std::size_t n) noexcept {
-  return static_cast<double>(keyed_sum(seed, bytes, n)) == r.sum;
+bool sum_matches(const Report& r, const Seeds& seeds, const std::uint8_t* bytes, std::size_t n) noexcept {
+  return static_cast<double>(keyed_sum(seeds, bytes, n)) == r.sum;
+}
+
+bool seed_args(napi_env env, const Seeds& seeds, napi_value* out) {
+  for (std::uint32_t s : seeds) {
+    if (napi_create_uint32(env, s, out++) != napi_ok) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, Bytes& out) const {
   napi_env env = state_->env;
-  napi_value argv[5];
+  napi_value argv[8];
   argv[0] = array;
   // The script itself finds a buffer detached before the call; nothing is
   // written here before it runs.
@@ -362,14 +384,14 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
   bool renewed = false;
   while (i < end) {
     const std::uint32_t stop = i + std::min(end - i, kWindow);
-    const std::uint32_t seed = state_->next_seed();
-    if (!u32s(env, {i, stop}, &argv[1]) || napi_create_uint32(env, seed, &argv[4]) != napi_ok) {
+    const Seeds seeds = state_->next_seeds();
+    if (!u32s(env, {i, stop}, &argv[1]) || !seed_args(env, seeds, &argv[4])) {
       return {Outcome::kUnavailable, i};
     }
     state_->used = std::max(state_->used, stop - i);
     napi_value result;
     Report r;
-    if (!call(env, state_->reader, 5, argv, &result)) return {Outcome::kUnavailable, i};
+    if (!call(env, state_->reader, 8, argv, &result)) return {Outcome::kUnavailable, i};
     // Getters may have run: the bytes are taken from the buffer as it is
     // now, and only if it is still the one the script filled.
     const std::uint8_t* p = state_->fetch();
@@ -384,7 +406,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
     if (p == nullptr && reached > i) return {Outcome::kLost, reached};
     // Bytes that user code overwrote after the script wrote them: the
     // getters cannot run again. Only a getter's own exception comes first.
-    if (r.kind != 1 && p != nullptr && !sum_matches(r, seed, p, reached - i)) return {Outcome::kAltered, i};
+    if (r.kind != 1 && p != nullptr && !sum_matches(r, seeds, p, reached - i)) return {Outcome::kAltered, i};
     if (p != nullptr) out.insert(out.end(), p, p + (reached - i));
     if (!r.done) return {r.kind == 0 ? Outcome::kStopped : Outcome::kThrew, reached, r.value};
     i = stop;
@@ -395,7 +417,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
 Outcome Lease::write(napi_value array, ByteView bytes) const {
   napi_env env = state_->env;
   const auto n = static_cast<std::uint32_t>(bytes.size());
-  napi_value argv[6];
+  napi_value argv[9];
   argv[0] = array;
   std::uint8_t* p = state_->usable_buffer(&argv[3]);
   std::uint32_t i = 0;
@@ -407,8 +429,8 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
     state_->used = std::max(state_->used, stop - base);
     // One window, resumed past each index whose [[Set]] failed.
     while (i < stop) {
-      const std::uint32_t seed = state_->next_seed();
-      if (!u32s(env, {i, stop}, &argv[1]) || napi_create_uint32(env, seed, &argv[5]) != napi_ok) {
+      const Seeds seeds = state_->next_seeds();
+      if (!u32s(env, {i, stop}, &argv[1]) || !seed_args(env, seeds, &argv[5])) {
         return {Outcome::kUnavailable, i};
       }
       if (i == base) {
@@ -418,7 +440,7 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
       }
       napi_value result;
       Report r;
-      if (!call(env, state_->writer, 6, argv, &result)) return {Outcome::kUnavailable, i};
+      if (!call(env, state_->writer, 9, argv, &result)) return {Outcome::kUnavailable, i};
       p = state_->fetch();
       if (!parse(env, result, &r)) return {Outcome::kUnavailable, i};
       if (!r.done && r.kind == 1 && !state_->is_failed_store(r.value)) {
@@ -428,7 +450,7 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
       // overwrote the buffer mid-call made setters see, or the array hold,
       // other values.
       const std::uint32_t reached = r.done ? stop : r.index;
-      if (!sum_matches(r, seed, bytes.data() + i, reached - i)) return {Outcome::kAltered, i};
+      if (!sum_matches(r, seeds, bytes.data() + i, reached - i)) return {Outcome::kAltered, i};
       if (r.done) {
         i = stop;
       } else if (r.kind == 2) {

@@ -29,7 +29,7 @@ constexpr std::array<std::string_view, 4> kFailedStorePrefixes = {
 }  // namespace
 
 // The seeds of one call of the script, none of them 0 (xorshift32 stays at
-// 0 forever).
+// 0 forever); the states reach all 32 bits from the first step on.
 using Seeds = std::array<std::uint32_t, 4>;
 
 struct Lease::State {
@@ -214,7 +214,8 @@ Seeds Lease::State::next_seeds() noexcept {
       std::uint64_t z = seed_state;
       z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
       z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-      seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+      // 30 bits: numbers the engine holds without allocating.
+      seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 34);
     } while (seed == 0);
   }
   return out;

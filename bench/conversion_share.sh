@@ -40,7 +40,7 @@ for line in sys.stdin:
     kind, sym = m.groups()
     if "sm4" in sym: c = "SM4"
     elif "readBytes" in sym: c = "conversion script: reading"
-    elif dso.startswith("[JIT]") and ("writeBytes" in sym or "put" in sym): c = "conversion script: writing"
+    elif dso.startswith("[JIT]") and "writeBytes" in sym: c = "conversion script: writing"
     elif kind == "k": c = "kernel (page faults on new arrays, mostly)"
     elif dso == "node": c = "engine (array creation, GC, calls into JS)"
     else: c = "other (" + dso + ")"

@@ -121,6 +121,20 @@ test('asymSign failures: codes and messages in check order', () => {
   assert.equal(m.asymVerify(SM3WithSM2, data, sig, keys.sm2Spki, longest), true);
 });
 
+test('IDs of every UTF-8 width around 256 bytes reach the signature whole', () => {
+  // Texts are read in one go when short: lengths on both sides of that
+  // buffer, with characters of 1 to 4 bytes straddling its end.
+  for (const ch of ['a', 'é', '€', '😀']) {
+    const w = Buffer.byteLength(ch);
+    for (let bytes = 244; bytes <= 262; bytes++) {
+      const id = 'x'.repeat(bytes % w) + ch.repeat(Math.floor(bytes / w));
+      assert.equal(Buffer.byteLength(id), bytes);
+      fs.writeFileSync(file('sig'), Buffer.from(m.asymSign(SM3WithSM2, data, keys.sm2Pkcs8, id), 'base64'));
+      assert.ok(opensslOk(...withZ(id), ...spkiArgs()), `${bytes} bytes of ${JSON.stringify(ch)}`);
+    }
+  }
+});
+
 test('argument conversion comes first and applies to every algorithm', () => {
   throwsWith(() => m.asymSign(SHA256WithRSA, data, keys.rsaPkcs8), 'StringExpected',
     'Failed to convert JavaScript value `Undefined` into rust type `String`');

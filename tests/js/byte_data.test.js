@@ -371,9 +371,47 @@ test('results are written with [[Set]]: inherited setters fire in order on the n
   }
 });
 
+test('a [[Set]] that fails is ignored, as a sloppy assignment ignores it', () => {
+  // The expected array is built by the engine itself: the same stores, made
+  // by sloppy code into an array with the same prototype chain.
+  const sloppyStore = new Function('a', 'i', 'v', 'a[i] = v;');
+  const expectedFor = (n) => {
+    const e = new Array(n);
+    const bytes = sm4ofb(filler(n));
+    for (let i = 0; i < n; i++) sloppyStore(e, i, bytes[i]);
+    return e;
+  };
+  const setups = {
+    'a setter that makes the result non-extensible': (k) => {
+      Object.defineProperty(Array.prototype, k, { configurable: true, set() { Object.preventExtensions(this); } });
+      return () => delete Array.prototype[k];
+    },
+    'a proxy whose set trap refuses one index': (k) => {
+      const original = Object.getPrototypeOf(Array.prototype);
+      Object.setPrototypeOf(Array.prototype, new Proxy(original, {
+        set: (t, key, v, r) => (key === String(k) ? false : Reflect.set(t, key, v, r)),
+      }));
+      return () => Object.setPrototypeOf(Array.prototype, original);
+    },
+  };
+  for (const [name, setup] of Object.entries(setups)) {
+    for (const [n, at] of positions()) {
+      let undo = setup(at);
+      const got = attempt(() => enc(filler(n)));
+      const expected = attempt(() => expectedFor(n));
+      undo();
+      undo = null;
+      assert.equal(got.error, undefined, `${name}, ${at} of ${n}`);
+      assert.equal(got.value.length, n);
+      assert.deepEqual(Object.keys(got.value), Object.keys(expected.value), `${name}, ${at} of ${n}`);
+      assert.deepEqual(got.value, expected.value, `${name}, ${at} of ${n}`);
+    }
+  }
+});
+
 test('an exception from a setter passes through unchanged after the earlier writes', () => {
   for (const [n, at] of positions()) {
-    for (const thrown of [new Error('set'), 7, undefined]) {
+    for (const thrown of [new Error('set'), new TypeError('set'), 7, undefined]) {
       let writes = '';
       let target;
       const arm = (k, fn) => Object.defineProperty(Array.prototype, k, { configurable: true, set: fn });
@@ -446,6 +484,90 @@ test('long arrays take the script, short ones go element by element', () => {
   if (PATH !== 'mixed') {
     assert.equal(readers(LONG), PATH === 'script');
     assert.equal(writers(LONG), PATH === 'script');
+  }
+});
+
+test('no function, receiver or argument of the script reaches a getter or setter', () => {
+  // Sloppy functions, which may ask for their caller and see every frame's
+  // function through the stack trace API. They append without [[Set]], which
+  // the setter would catch.
+  const makeProbe = new Function('record', `
+    const append = (list, v) => Object.defineProperty(list, list.length, { value: v, enumerable: true });
+    return function probe(v) {
+      append(record.callers, probe.caller);
+      const prepare = Error.prepareStackTrace;
+      Error.prepareStackTrace = (e, sites) => sites;
+      const sites = new Error().stack;
+      Error.prepareStackTrace = prepare;
+      for (const s of sites) {
+        if (s.getScriptNameOrSourceURL() === 'tarnwick:bytes') append(record.frames, { fn: s.getFunction(), self: s.getThis() });
+      }
+      return 1;
+    };`);
+  for (const n of LENGTHS) {
+    const record = { callers: [], frames: [] };
+    const probe = makeProbe(record);
+    const data = filler(n);
+    Object.defineProperty(data, n - 1, { get: probe });
+    withIndex(Array.prototype, n - 1, { set: probe }, () => attempt(() => enc(data)));
+    assert.equal(record.callers.length, 2);
+    assert.deepEqual(record.callers, [null, null], `${n}`);
+    assert.ok(record.frames.every((f) => f.fn === undefined && f.self === undefined), `${n}`);
+    if (PATH === 'script' && n > SHORT) assert.equal(record.frames.length, 2, `${n}`);
+  }
+});
+
+// probeDepths converts `n` elements at each depth from the deepest that an
+// empty recursion reaches up to `span` levels above it, the deepest first
+// (so the script is made there, from a cold start). A string of one digit
+// per level: 1 when the conversion returned, 2 when it threw, 0 when the
+// recursion itself could not get that deep. Interpreted code only, so that
+// frame sizes stay the same while the child probes.
+function probeDepths(module, fault, n, span) {
+  const script = `'use strict';
+    const m = require(process.env.TARNWICK_MODULE);
+    const key = ${JSON.stringify(key64)};
+    const iv = ${JSON.stringify(iv64)};
+    const enc = (d) => m.symEncrypt(m.SymAlgorithm.SM4OFB, d, key, iv);
+    const data = []; for (let i = 0; i < ${n}; i++) data[i] = (i * 7 + 1) & 0xff;
+    function dive(d, fn) { return d === 0 ? fn() : dive(d - 1, fn) + 0; }
+    let lo = 0, hi = 1 << 20;
+    while (lo < hi) { const mid = (lo + hi + 1) >> 1; try { dive(mid, () => 0); lo = mid; } catch { hi = mid - 1; } }
+    let out = '';
+    for (let off = 0; off <= ${span}; off++) {
+      let r = 0;
+      try { r = dive(lo - off, () => { try { enc(data); return 1; } catch { return 2; } }); } catch { r = 0; }
+      out += r;
+    }
+    // Afterwards, higher up, the script is in use (unless refused).
+    const probe = data.slice();
+    let stack = '';
+    Object.defineProperty(probe, 0, { get() { stack = new Error().stack; return 1; } });
+    enc(probe);
+    console.log(JSON.stringify({ out, script: stack.includes('tarnwick:bytes') }));`;
+  return JSON.parse(execFileSync(process.execPath, ['--jitless', '-e', script], {
+    env: { ...process.env, TARNWICK_MODULE: module, TARNWICK_FAULT: fault },
+    stdio: ['ignore', 'pipe', 'pipe'], // --jitless warns that it turns WebAssembly off
+    encoding: 'utf8',
+    timeout: 120000,
+  }));
+}
+
+test('near the stack limit the script converts wherever the element loop does', { skip: PATH !== 'script' }, () => {
+  const faultsModule = process.env.TARNWICK_FAULTS_MODULE ||
+    path.join(__dirname, '..', '..', 'build', 'tarnwick_faults.node');
+  const span = 700;
+  for (const n of [2, 16, 1000, 70000]) {
+    const viaScript = probeDepths(modulePath, '', n, span);
+    const viaElements = probeDepths(faultsModule, 'napi_run_script:', n, span);
+    assert.equal(viaScript.script, true, `${n}`);
+    assert.equal(viaElements.script, false, `${n}`);
+    assert.match(viaElements.out, /^[02]+1/, `${n}: the probe did not start beyond the limit`);
+    for (let off = 0; off <= span; off++) {
+      if (viaElements.out[off] === '1') {
+        assert.equal(viaScript.out[off], '1', `${n} elements, ${off} levels above the limit:\n${viaScript.out}\n${viaElements.out}`);
+      }
+    }
   }
 });
 
@@ -584,16 +706,25 @@ test('several environments on one thread, and worker threads, each convert on th
   for (const out of r) assert.deepEqual(out, expected);
 });
 
-// Last: the same file against the fault-injection build.
+// Last: the same file against the fault-injection build. The child is a
+// test run of its own: without NODE_TEST_CONTEXT, which `node --test` sets
+// and which would make the child skip every file and exit 0. Its TAP summary
+// must show that it ran tests and that none failed.
 test('the same cases with the script refused or failing on entry', { skip: process.env.TARNWICK_BYTES_PATH !== undefined }, () => {
   const faultsModule = process.env.TARNWICK_FAULTS_MODULE ||
     path.join(__dirname, '..', '..', 'build', 'tarnwick_faults.node');
+  const { NODE_TEST_CONTEXT, ...env } = process.env; // eslint-disable-line no-unused-vars
   for (const [fault, way] of [['napi_run_script:', 'elements'], ['napi_call_function:even', 'mixed']]) {
-    const r = spawnSync(process.execPath, ['--test', __filename], {
-      env: { ...process.env, TARNWICK_MODULE: faultsModule, TARNWICK_FAULT: fault, TARNWICK_BYTES_PATH: way },
+    const r = spawnSync(process.execPath, ['--test', '--test-reporter=tap', __filename], {
+      env: { ...env, TARNWICK_MODULE: faultsModule, TARNWICK_FAULT: fault, TARNWICK_BYTES_PATH: way },
       encoding: 'utf8',
       timeout: 300000,
     });
-    assert.equal(r.status, 0, `${fault}\n${r.stdout}\n${r.stderr}`);
+    const log = `${fault}\n${r.stdout}\n${r.stderr}`;
+    const count = (name) => Number((r.stdout.match(new RegExp(`^# ${name} (\\d+)$`, 'm')) || [])[1]);
+    assert.equal(r.status, 0, log);
+    assert.ok(count('tests') > 0, log);
+    assert.equal(count('fail'), 0, log);
+    assert.equal(count('pass'), count('tests') - count('skipped'), log);
   }
 });

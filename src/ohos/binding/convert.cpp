@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "ohos/binding/byte_helper.h"
+#include "ohos/binding/byte_runner.h"
 
 namespace tarnwick::binding {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 constexpr int kMaxDescribeDepth = 8;
 
 // Byte data of at least this many elements is converted by the environment's
-// script (byte_helper.h), shorter data element by element through Node-API:
+// script (byte_runner.h), shorter data element by element through Node-API:
 // one call into the script costs about as much as two elements do
 // (bench/bytes_bench.js: a single element is some 15% slower through the
 // script, two break even, three are 20% faster).
@@ -120,8 +120,13 @@ BResult<std::string> describe_value_at(napi_env env, napi_value value, int depth
 }
 
 BResult<std::string> text_from_js_at(napi_env env, napi_value value, int depth) {
+  // Short texts in one read. A read that stops short of the end leaves less
+  // than one UTF-8 sequence (at most 4 bytes) unused besides the NUL.
+  char small[256];
   std::size_t len = 0;
-  napi_status s = napi_get_value_string_utf8(env, value, nullptr, 0, &len);
+  napi_status s = napi_get_value_string_utf8(env, value, small, sizeof small, &len);
+  if (s == napi_ok && len + 5 < sizeof small) return std::string(small, len);
+  if (s == napi_ok) s = napi_get_value_string_utf8(env, value, nullptr, 0, &len);
   if (s != napi_ok) {
     auto description = describe_value_at(env, value, depth);
     if (!description) return std::unexpected(std::move(description.error()));
@@ -190,26 +195,29 @@ BResult<Bytes> bytes_from_js(napi_env env, napi_value value) {
   Bytes out;
   std::uint32_t i = 0;
   if (length >= kScriptMinLength) {
-    if (auto lease = byte_helper::Lease::acquire(env)) {
-      const std::uint8_t* scratch = lease.scratch().data();
+    if (auto lease = byte_runner::Lease::acquire(env)) {
       while (i < length) {
-        const std::uint32_t end = i + std::min(length - i, byte_helper::kWindow);
-        const byte_helper::Outcome r = lease.read(value, i, end);
-        if (r.kind == byte_helper::Outcome::kUnavailable) break;  // nothing of [i, end) was read
-        out.insert(out.end(), scratch, scratch + (r.index - i));
-        i = r.index;
-        if (r.kind == byte_helper::Outcome::kThrew) {
+        const byte_runner::Outcome r = lease.read(value, i, length, out);
+        i = static_cast<std::uint32_t>(out.size());
+        if (r.kind == byte_runner::Outcome::kDone || r.kind == byte_runner::Outcome::kUnavailable) break;
+        if (r.kind == byte_runner::Outcome::kThrew) {
           // The getter's exception, thrown again as it is, as after a failed
           // napi_get_element.
           napi_throw(env, r.value);
           return fail(napi_pending_exception, "Failed to get element with index `" + std::to_string(i) + "`");
         }
-        if (r.kind == byte_helper::Outcome::kStopped) {
-          auto b = byte_from_element(env, r.value);
-          if (!b) return std::unexpected(std::move(b.error()));
-          out.push_back(*b);
-          ++i;
+        if (r.kind == byte_runner::Outcome::kLost) {
+          // User code took the buffer away while getters ran, and those
+          // elements cannot be read a second time.
+          return fail(napi_generic_failure, "Byte data was lost while it was read");
         }
+        if (r.kind == byte_runner::Outcome::kAltered) {
+          return fail(napi_generic_failure, "Byte data was altered while it was read");
+        }
+        auto b = byte_from_element(env, r.value);
+        if (!b) return std::unexpected(std::move(b.error()));
+        out.push_back(*b);
+        ++i;
       }
     }
   }
@@ -234,22 +242,18 @@ BResult<napi_value> bytes_to_js(napi_env env, ByteView bytes) {
   if (s != napi_ok) return fail(s, "Failed to create napi Array");
   std::size_t i = 0;
   if (bytes.size() >= kScriptMinLength && bytes.size() <= UINT32_MAX) {
-    if (auto lease = byte_helper::Lease::acquire(env)) {
-      const std::span<std::uint8_t> scratch = lease.scratch();
-      while (i < bytes.size()) {
-        const std::size_t n = std::min<std::size_t>(bytes.size() - i, scratch.size());
-        std::copy_n(bytes.begin() + i, n, scratch.begin());
-        const byte_helper::Outcome r =
-            lease.write(array, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i + n));
-        if (r.kind == byte_helper::Outcome::kUnavailable) break;  // nothing of [i, i + n) was written
-        if (r.kind == byte_helper::Outcome::kThrew) {
-          // The setter's exception, thrown again as it is, as after a failed
-          // napi_set_element.
-          napi_throw(env, r.value);
-          return fail(napi_pending_exception, "Failed to set element with index `" + std::to_string(r.index) + "`");
-        }
-        i += n;
+    if (auto lease = byte_runner::Lease::acquire(env)) {
+      const byte_runner::Outcome r = lease.write(array, bytes);
+      if (r.kind == byte_runner::Outcome::kThrew) {
+        // The setter's exception, thrown again as it is, as after a failed
+        // napi_set_element.
+        napi_throw(env, r.value);
+        return fail(napi_pending_exception, "Failed to set element with index `" + std::to_string(r.index) + "`");
       }
+      if (r.kind == byte_runner::Outcome::kAltered) {
+        return fail(napi_generic_failure, "Byte data was altered while it was written");
+      }
+      i = r.index;  // kDone: all of them; kUnavailable: the rest element by element
     }
   }
   for (; i < bytes.size(); ++i) {

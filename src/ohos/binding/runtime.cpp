@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <exception>
 #include <thread>
@@ -40,8 +41,10 @@ void stop(Runtime::Shared& shared) {
   shared.wake.notify_all();
 }
 
-}  // namespace
-
+// parse_worker_count reads `text` as an unsigned decimal count, as the
+// worker pool's settings are read: an optional leading '+' and then one or
+// more ASCII digits, nothing else, and no value above SIZE_MAX. nullopt for
+// anything else (a '-' sign, spaces, a prefix such as 0x, an empty text).
 std::optional<std::size_t> parse_worker_count(std::string_view text) {
   // One leading '+' is allowed, and then only the digits 0-9: no sign '-',
   // no spaces, no prefix, nothing after; "" and "+" are not numbers.
@@ -53,6 +56,8 @@ std::optional<std::size_t> parse_worker_count(std::string_view text) {
   return n;
 }
 
+// worker_count is TOKIO_WORKER_THREADS when it parses as a positive count
+// (capped at 512), else the number of CPUs this process may run on.
 std::size_t worker_count() {
   if (const char* env = std::getenv("TOKIO_WORKER_THREADS")) {
     const std::optional<std::size_t> n = parse_worker_count(env);
@@ -66,6 +71,8 @@ std::size_t worker_count() {
   }
   return 1;
 }
+
+}  // namespace
 
 std::unique_ptr<Runtime> Runtime::create() {
   std::shared_ptr<Shared> shared;

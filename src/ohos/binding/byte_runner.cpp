@@ -28,8 +28,10 @@ constexpr std::array<std::string_view, 4> kFailedStorePrefixes = {
 
 }  // namespace
 
-// The seeds of one call of the script, none of them 0 (xorshift32 stays at
-// 0 forever); the states reach all 32 bits from the first step on.
+// The four xorshift32 states that one call of the script starts from: two
+// seeds below 2^30 that the script is given, none of them 0 (xorshift32
+// stays at 0 forever), and the two the script derives from them. The states
+// reach all 32 bits from the first step on.
 using Seeds = std::array<std::uint32_t, 4>;
 
 struct Lease::State {
@@ -208,7 +210,8 @@ std::uint8_t* Lease::State::usable_buffer(napi_value* view_out) {
 
 Seeds Lease::State::next_seeds() noexcept {
   Seeds out;
-  for (std::uint32_t& seed : out) {
+  for (int k = 0; k < 2; ++k) {
+    std::uint32_t& seed = out[k];
     do {
       seed_state += 0x9e3779b97f4a7c15u;
       std::uint64_t z = seed_state;
@@ -218,6 +221,8 @@ Seeds Lease::State::next_seeds() noexcept {
       seed = static_cast<std::uint32_t>((z ^ (z >> 31)) >> 34);
     } while (seed == 0);
   }
+  out[2] = out[0] ^ 0x6a09e667u;
+  out[3] = out[1] ^ 0xbb67ae85u;
   return out;
 }
 
@@ -362,18 +367,16 @@ bool sum_matches(const Report& r, const Seeds& seeds, const std::uint8_t* bytes,
   return static_cast<double>(keyed_sum(seeds, bytes, n)) == r.sum;
 }
 
+// seed_args makes the two seeds the script is given.
 bool seed_args(napi_env env, const Seeds& seeds, napi_value* out) {
-  for (std::uint32_t s : seeds) {
-    if (napi_create_uint32(env, s, out++) != napi_ok) return false;
-  }
-  return true;
+  return napi_create_uint32(env, seeds[0], &out[0]) == napi_ok && napi_create_uint32(env, seeds[1], &out[1]) == napi_ok;
 }
 
 }  // namespace
 
 Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, Bytes& out) const {
   napi_env env = state_->env;
-  napi_value argv[8];
+  napi_value argv[6];
   argv[0] = array;
   // The script itself finds a buffer detached before the call; nothing is
   // written here before it runs.
@@ -392,7 +395,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
     state_->used = std::max(state_->used, stop - i);
     napi_value result;
     Report r;
-    if (!call(env, state_->reader, 8, argv, &result)) return {Outcome::kUnavailable, i};
+    if (!call(env, state_->reader, 6, argv, &result)) return {Outcome::kUnavailable, i};
     // Getters may have run: the bytes are taken from the buffer as it is
     // now, and only if it is still the one the script filled.
     const std::uint8_t* p = state_->fetch();
@@ -418,7 +421,7 @@ Outcome Lease::read(napi_value array, std::uint32_t start, std::uint32_t end, By
 Outcome Lease::write(napi_value array, ByteView bytes) const {
   napi_env env = state_->env;
   const auto n = static_cast<std::uint32_t>(bytes.size());
-  napi_value argv[9];
+  napi_value argv[7];
   argv[0] = array;
   std::uint8_t* p = state_->usable_buffer(&argv[3]);
   std::uint32_t i = 0;
@@ -441,7 +444,7 @@ Outcome Lease::write(napi_value array, ByteView bytes) const {
       }
       napi_value result;
       Report r;
-      if (!call(env, state_->writer, 9, argv, &result)) return {Outcome::kUnavailable, i};
+      if (!call(env, state_->writer, 7, argv, &result)) return {Outcome::kUnavailable, i};
       p = state_->fetch();
       if (!parse(env, result, &r)) return {Outcome::kUnavailable, i};
       if (!r.done && r.kind == 1 && !state_->is_failed_store(r.value)) {

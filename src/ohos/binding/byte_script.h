@@ -11,9 +11,10 @@
 // any element is touched. Everything that can run user code sits inside a
 // try.
 //
-// Both loops also sum what they handled, keyed by four seeds s0..s3: the
-// elements go in pairs from `start` (a last one alone), the pairs take four
-// xorshift32 states in turn, starting at the seeds, and each pair steps its
+// Both loops also sum what they handled, keyed by two seeds s0 and s1 below
+// 2^30: the elements go in pairs from `start` (a last one alone), the pairs
+// take four xorshift32 states in turn, starting at s0, s1, s0 ⊕ 0x6a09e667
+// and s1 ⊕ 0xbb67ae85 (never 0, as the seeds are not), and each pair steps its
 // state once and adds its bytes as a 16-bit number (the first one high)
 // times the state's top 22 bits to the sum. The sum lives only in locals, so
 // user code that overwrites the buffer mid-call cannot make it agree with
@@ -22,14 +23,14 @@
 // exact in a double. Four states, not one, let native code run four steps
 // at once.
 //
-// readBytes(a, start, end, out, s0, s1, s2, s3): for each i in [start, end), in order,
+// readBytes(a, start, end, out, s0, s1): for each i in [start, end), in order,
 // reads a[i] once; a number whose ToUint32 is at most 255 goes to
 // out[i - start]. Returns the sum when every index was taken,
 // [0, i, value, sum] for the first element that was not, [1, i, exception,
 // sum] when reading a[i] threw, [2, start] without reading anything when
 // out's buffer was already detached. The sum covers [start, i).
 //
-// writeBytes(a, start, end, src, base, s0, s1, s2, s3): a[i] = src[i - base] for each
+// writeBytes(a, start, end, src, base, s0, s1): a[i] = src[i - base] for each
 // i in [start, end), in order (base <= start), summing the values stored.
 // Returns the sum when every index was stored, [1, i, exception, sum] when
 // storing a[i] threw (in strict code a failed [[Set]] throws too: the caller
@@ -44,10 +45,10 @@ namespace tarnwick::binding::byte_script {
 
 constexpr std::string_view kSource = R"js((function () {
   'use strict';
-  function readBytes(a, start, end, out, s0, s1, s2, s3) {
+  function readBytes(a, start, end, out, s0, s1) {
     out[0] = 0;
     if (out[0] !== 0) return [2, start];
-    let i = start, x = s0 | 0, y = s1 | 0, z = s2 | 0, q = s3 | 0, acc = 0, b = 0;
+    let i = start, x = s0 | 0, y = s1 | 0, z = s0 ^ 0x6a09e667, q = s1 ^ 0xbb67ae85, acc = 0, b = 0;
     try {
       while (i + 1 < end) {
         const v = a[i];
@@ -92,8 +93,8 @@ constexpr std::string_view kSource = R"js((function () {
     }
     return acc;
   }
-  function writeBytes(a, start, end, src, base, s0, s1, s2, s3) {
-    let i = start, x = s0 | 0, y = s1 | 0, z = s2 | 0, q = s3 | 0, acc = 0, v = 0;
+  function writeBytes(a, start, end, src, base, s0, s1) {
+    let i = start, x = s0 | 0, y = s1 | 0, z = s0 ^ 0x6a09e667, q = s1 ^ 0xbb67ae85, acc = 0, v = 0;
     try {
       while (i < end) {
         v = src[i - base];

@@ -437,6 +437,29 @@ test('an exception from a setter passes through unchanged after the earlier writ
   }
 });
 
+test('a TypeError from a setter passes through, even one that reads like a failed [[Set]]', () => {
+  const frozen = Object.freeze({ x: 1 });
+  const cases = {
+    // The engine's own words for a failed [[Set]], thrown by user code.
+    forged: (k) => () => { throw new TypeError(`Cannot set property ${k} of [object Array] which has only a getter`); },
+    // A strict setter whose own assignment fails.
+    'strict own store': () => function () { 'use strict'; frozen.x = 2; },
+    // A message that user code reads out itself.
+    'message getter': () => () => {
+      const e = new TypeError('t');
+      Object.defineProperty(e, 'message', { get() { throw new Error('message was read'); } });
+      throw e;
+    },
+  };
+  for (const [name, make] of Object.entries(cases)) {
+    for (const [n, at] of positions()) {
+      const outcome = withIndex(Array.prototype, at, { set: make(at) }, () => attempt(() => enc(filler(n))));
+      assert.ok(outcome.error instanceof TypeError, `${name}, ${at} of ${n}: ${outcome.value ? 'returned' : 'threw'}`);
+      assert.equal(Object.hasOwn(outcome.error, 'code'), false, `${name}, ${at} of ${n}`);
+    }
+  }
+});
+
 test('getters and setters may call back into the module', () => {
   for (const n of LENGTHS) {
     const inner = filler(n + 3).reverse();
@@ -487,10 +510,13 @@ test('long arrays take the script, short ones go element by element', () => {
   }
 });
 
-test('no function, receiver or argument of the script reaches a getter or setter', () => {
+test('nothing of the script but its writer reaches a getter or setter, and the writer shows no argument', () => {
   // Sloppy functions, which may ask for their caller and see every frame's
-  // function through the stack trace API. They append without [[Set]], which
-  // the setter would catch.
+  // function and receiver through the stack trace API. They append without
+  // [[Set]], which the setter would catch. The writer is sloppy (so that a
+  // failed [[Set]] is ignored as napi_set_element ignores it) and so may be
+  // the setter's caller; it is an arrow function, whose arguments cannot be
+  // read.
   const makeProbe = new Function('record', `
     const append = (list, v) => Object.defineProperty(list, list.length, { value: v, enumerable: true });
     return function probe(v) {
@@ -504,6 +530,11 @@ test('no function, receiver or argument of the script reaches a getter or setter
       }
       return 1;
     };`);
+  const unreadable = (fn) => {
+    for (const property of ['arguments', 'caller']) {
+      assert.throws(() => fn[property], TypeError, `${fn.name}.${property}`);
+    }
+  };
   for (const n of LENGTHS) {
     const record = { callers: [], frames: [] };
     const probe = makeProbe(record);
@@ -511,9 +542,17 @@ test('no function, receiver or argument of the script reaches a getter or setter
     Object.defineProperty(data, n - 1, { get: probe });
     withIndex(Array.prototype, n - 1, { set: probe }, () => attempt(() => enc(data)));
     assert.equal(record.callers.length, 2);
-    assert.deepEqual(record.callers, [null, null], `${n}`);
-    assert.ok(record.frames.every((f) => f.fn === undefined && f.self === undefined), `${n}`);
-    if (PATH === 'script' && n > SHORT) assert.equal(record.frames.length, 2, `${n}`);
+    const [getterCaller, setterCaller] = record.callers;
+    assert.equal(getterCaller, null, `${n}`);
+    if (setterCaller !== null) unreadable(setterCaller);
+    for (const { fn, self } of record.frames) {
+      if (fn !== undefined) unreadable(fn);
+      assert.ok(self === undefined || self === globalThis, `${n}: ${Object.prototype.toString.call(self)}`);
+    }
+    if (PATH === 'script' && n > SHORT) {
+      assert.equal(typeof setterCaller, 'function', `${n}`);
+      assert.equal(record.frames.length, 2, `${n}`);
+    }
   }
 });
 
@@ -553,7 +592,7 @@ function probeDepths(module, fault, n, span) {
   }));
 }
 
-test('near the stack limit the script converts wherever the element loop does', { skip: PATH !== 'script' }, () => {
+test('near the stack limit the script converts wherever the element loop does', { skip: PATH !== 'script' || process.env.TARNWICK_FAULT !== undefined }, () => {
   const faultsModule = process.env.TARNWICK_FAULTS_MODULE ||
     path.join(__dirname, '..', '..', 'build', 'tarnwick_faults.node');
   const span = 700;
@@ -582,7 +621,7 @@ function inChild(prelude, body) {
     const enc = (d) => m.symEncrypt(m.SymAlgorithm.SM4OFB, d, key, iv);
     const filler = (n) => { const a = []; for (let i = 0; i < n; i++) a[a.length] = (i * 7 + 1) & 0xff; return a; };
     ${body}`;
-  return JSON.parse(execFileSync(process.execPath, ['-e', script], {
+  return JSON.parse(execFileSync(process.execPath, [...process.execArgv, '-e', script], {
     env: { ...process.env, TARNWICK_MODULE: modulePath },
     encoding: 'utf8',
     timeout: 60000,
@@ -714,8 +753,9 @@ test('the same cases with the script refused or failing on entry', { skip: proce
   const faultsModule = process.env.TARNWICK_FAULTS_MODULE ||
     path.join(__dirname, '..', '..', 'build', 'tarnwick_faults.node');
   const { NODE_TEST_CONTEXT, ...env } = process.env; // eslint-disable-line no-unused-vars
-  for (const [fault, way] of [['napi_run_script:', 'elements'], ['napi_call_function:even', 'mixed']]) {
-    const r = spawnSync(process.execPath, ['--test', '--test-reporter=tap', __filename], {
+  const runs = [['napi_run_script:', 'elements'], ['napi_call_function:even', 'mixed'], ['detach:', 'script', '--expose-gc']];
+  for (const [fault, way, ...flags] of runs) {
+    const r = spawnSync(process.execPath, [...flags, '--test', '--test-reporter=tap', __filename], {
       env: { ...env, TARNWICK_MODULE: faultsModule, TARNWICK_FAULT: fault, TARNWICK_BYTES_PATH: way },
       encoding: 'utf8',
       timeout: 300000,

@@ -2,9 +2,12 @@
 // (byte_script.h) over a JS array one window of indices at a time, each
 // element touched exactly as napi_get_element and napi_set_element would
 // touch it. The bytes pass through a Uint8Array that the script writes or
-// reads; user code can reach that buffer (an inspector session finds every
-// object), so its pointer and length are fetched again after every return
-// from JavaScript and a detached buffer is never read, written or wiped.
+// reads. User code can reach that Uint8Array (an inspector session finds
+// every object) and detach or transfer its buffer whenever JavaScript runs,
+// so the buffer's memory is allocated here and freed only once both the
+// engine and this code have let go of it: no detach can free it under us,
+// and a pointer into it stays good for as long as the environment's state
+// holds it. A buffer found detached is not used again.
 #pragma once
 
 #include <node_api.h>
@@ -28,9 +31,6 @@ struct Outcome {
     kUnavailable,  // the script cannot go on; indices from `index` on were not touched
     kLost,         // reading: user code detached the buffer while elements before
                    // `index` were being read, and their bytes went with it
-    kAltered,      // user code overwrote the buffer while the window from `index`
-                   // was read (its bytes are not taken) or written (the array
-                   // holds, or setters saw, other values than the bytes)
   };
   Kind kind = kUnavailable;
   std::uint32_t index = 0;
@@ -44,10 +44,10 @@ struct Outcome {
 class Lease {
  public:
   // acquire returns an empty lease when the script cannot be made in `env`
-  // (the host refuses to compile or run it, or cannot track its teardown) or
-  // is in use.
+  // (the host refuses to compile or run it, to lend it memory of ours as a
+  // buffer, or to track its teardown) or is in use.
   static Lease acquire(napi_env env);
-  ~Lease();  // wipes what the buffer held, if it is still ours
+  ~Lease();  // wipes what the buffer held, or lets go of a detached one
   Lease(Lease&& other) noexcept : state_(other.state_) { other.state_ = nullptr; }
   Lease& operator=(Lease&&) = delete;
 
@@ -57,15 +57,13 @@ class Lease {
 
   // read appends the bytes of array[start .. end) to `out`, each element read
   // once, in order, with [[Get]]. On kStopped, kThrew and kUnavailable the
-  // bytes of the elements before `index` have been appended; on kLost and
-  // kAltered the elements up to and past `index` were read but some of their
-  // bytes are not in `out`.
+  // bytes of the elements before `index` have been appended; on kLost the
+  // elements up to `index` were read but not all of their bytes are in `out`.
   Outcome read(napi_value array, std::uint32_t start, std::uint32_t end, Bytes& out) const;
 
   // write stores bytes[i] into array[i] in order with a [[Set]] whose failure
   // is ignored, as napi_set_element does. kStopped and kLost never occur; on
-  // kUnavailable the indices before `index` have been stored; on kAltered
-  // the array must not be handed out.
+  // kUnavailable the indices before `index` have been stored.
   Outcome write(napi_value array, ByteView bytes) const;
 
  private:

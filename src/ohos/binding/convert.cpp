@@ -211,9 +211,6 @@ BResult<Bytes> bytes_from_js(napi_env env, napi_value value) {
           // elements cannot be read a second time.
           return fail(napi_generic_failure, "Byte data was lost while it was read");
         }
-        if (r.kind == byte_runner::Outcome::kAltered) {
-          return fail(napi_generic_failure, "Byte data was altered while it was read");
-        }
         auto b = byte_from_element(env, r.value);
         if (!b) return std::unexpected(std::move(b.error()));
         out.push_back(*b);
@@ -249,9 +246,6 @@ BResult<napi_value> bytes_to_js(napi_env env, ByteView bytes) {
         // napi_set_element.
         napi_throw(env, r.value);
         return fail(napi_pending_exception, "Failed to set element with index `" + std::to_string(r.index) + "`");
-      }
-      if (r.kind == byte_runner::Outcome::kAltered) {
-        return fail(napi_generic_failure, "Byte data was altered while it was written");
       }
       i = r.index;  // kDone: all of them; kUnavailable: the rest element by element
     }

@@ -296,11 +296,13 @@ bool parse(napi_env env, napi_value result, std::uint32_t start, std::uint32_t s
   }
   std::uint32_t length = 0;
   if (!u32_at(env, result, 0, &r->kind) || !u32_at(env, result, 1, &r->index) ||
-      napi_get_array_length(env, result, &length) != napi_ok || r->index < start || r->index >= stop) {
+      napi_get_array_length(env, result, &length) != napi_ok || r->index < start || r->index > stop) {
     return false;
   }
+  // Gone after the last index is read, or stopped at an index of the window.
   if (r->kind == Report::kGone) return length == 2;
-  return r->kind < Report::kGone && length == 3 && napi_get_element(env, result, 2, &r->value) == napi_ok;
+  return r->kind < Report::kGone && r->index < stop && length == 3 &&
+         napi_get_element(env, result, 2, &r->value) == napi_ok;
 }
 
 }  // namespace

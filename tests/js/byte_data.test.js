@@ -468,7 +468,13 @@ test('getters and setters may call back into the module', () => {
     Object.defineProperty(data, n >> 1, { get() { fromGetter = enc(inner); return 9; } });
     const bytes = filler(n);
     bytes[n >> 1] = 9;
-    takes(data, bytes);
+    if (process.env.TARNWICK_FAULT === 'detach:' && PATH === 'script' && n > SHORT) {
+      // The inner call's Node-API calls detach the outer call's buffer while
+      // its script is reading, as user code could there: those bytes are gone.
+      throwsWith(() => enc(data), 'GenericFailure', 'Byte data was lost while it was read');
+    } else {
+      takes(data, bytes);
+    }
     assert.deepEqual(fromGetter, sm4ofb(inner));
     // The setter catches the inner result's write at the same index too, and
     // ignores it, leaving a hole there.

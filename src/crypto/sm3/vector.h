@@ -1,18 +1,19 @@
-// The vector SM3 compression shared by the AVX2 and AVX-512 paths: the
-// message expansion, four words at a time in xmm registers, spread over the
-// rounds. Each group of four rounds computes the group of W five groups
-// ahead, so the vector units work beside the scalar ones. The expansion is a
-// serial chain (each group waits for the one before); its terms are ordered
-// so that the step from group to group is short and the chain stays ahead
-// of the rounds. (Expanding the next block during this one's rounds measured
-// no faster, and costs a wasted expansion on the last block.)
+// The unrolled vector SM3 compression of the AVX-512 path (the AVX2 path,
+// sm3_avx2.cpp, runs its rounds in loops instead): the message expansion,
+// four words at a time in xmm registers, spread over the rounds. Each group
+// of four rounds computes the group of W five groups ahead, so the vector
+// units work beside the scalar ones. The expansion is a serial chain (each
+// group waits for the one before); its terms are ordered so that the step
+// from group to group is short and the chain stays ahead of the rounds.
+// (Expanding the next block during this one's rounds measured no faster,
+// and costs a wasted expansion on the last block.)
 //
 // W_j = P1(W_(j−16) ⊕ W_(j−9) ⊕ (W_(j−3) <<< 15)) ⊕ (W_(j−13) <<< 7) ⊕ W_(j−6)
 // (GB/T 32905-2016 §5.3.2). For j = 4k … 4k+3 every operand lies in the
 // four groups before, except W_(j−3) of the last lane, which is W_4k itself;
 // P1 is linear, so that lane is finished by XORing in P1(W_4k <<< 15).
 //
-// Included once by each path's file, which first defines
+// Included once by the path's file, which first defines
 // TARNWICK_SM3_VECTOR (its target attribute) and TARNWICK_SM3_COMPRESS (the
 // name of its entry point), and, in the anonymous namespace of
 // tarnwick::sm3::detail, its own `xor3(a, b, c)` and `rol<N>(x)` on __m128i

@@ -120,6 +120,8 @@ struct PathChoice {
 };
 const PathChoice kPaths[] = {
     {"gfni-avx512", 0},
+    {"gfni-avx2", cpu::kAvx512 | cpu::kAvx512Vbmi},
+    {"gfni-avx2-pclmul", cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVpclmul},
     {"aesni-avx2", cpu::kGfni | cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVaes | cpu::kVpclmul},
     {"portable", ~std::uint32_t{0}},
 };

@@ -141,6 +141,8 @@ int ct_sm4() {
   };
   const Path paths[] = {
       {"gfni-avx512", 0},
+      {"gfni-avx2", cpu::kAvx512 | cpu::kAvx512Vbmi},
+      {"gfni-avx2-pclmul", cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVpclmul},
       {"aesni-avx2", cpu::kGfni | cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVaes | cpu::kVpclmul},
       {"portable", ~std::uint32_t{0}},
   };

@@ -15,6 +15,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <deque>
 
 #include "crypto/sm4/path.h"
 
@@ -40,19 +42,40 @@ inline std::uint8_t gf_inverse(std::uint8_t x) {
   return table[x];
 }
 
-// affine is GF2P8AFFINEQB on `bytes` bytes: bit i of an output byte is the
-// parity of (byte 7 − i of the source's qword) AND x, XORed with bit i of
-// `imm`; with `invert`, x is first replaced by its inverse
-// (GF2P8AFFINEINVQB).
+// byte_map tabulates GF2P8AFFINEQB for one matrix qword `q` (its byte
+// 7 − i is row i): bit i of the image of x is the parity of row i AND x.
+// With `invert`, x is first replaced by its inverse (GF2P8AFFINEINVQB).
+// The kernels use a handful of matrices, so the tables are kept.
+inline const std::uint8_t* byte_map(const std::uint8_t* q, bool invert) {
+  struct Entry {
+    std::uint64_t matrix;
+    bool invert;
+    std::array<std::uint8_t, 256> image;
+  };
+  static thread_local std::deque<Entry> cache;
+  std::uint64_t m;
+  std::memcpy(&m, q, 8);
+  for (const Entry& e : cache)
+    if (e.matrix == m && e.invert == invert) return e.image.data();
+  Entry e{m, invert, {}};
+  for (unsigned x = 0; x < 256; ++x) {
+    const std::uint8_t v = invert ? gf_inverse(static_cast<std::uint8_t>(x)) : static_cast<std::uint8_t>(x);
+    std::uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = static_cast<std::uint8_t>(r | ((__builtin_popcount(q[7 - i] & v) & 1) << i));
+    e.image[x] = r;
+  }
+  cache.push_back(e);
+  return cache.back().image.data();
+}
+
+// affine is GF2P8AFFINEQB (GF2P8AFFINEINVQB with `invert`) on `bytes`
+// bytes: byte n uses the matrix qword that holds byte n, then XORs `imm`.
 inline void affine(std::uint8_t* out, const std::uint8_t* x, const std::uint8_t* matrix, int imm, bool invert,
                    int bytes) {
-  for (int n = 0; n < bytes; ++n) {
-    const std::uint8_t v = invert ? gf_inverse(x[n]) : x[n];
-    const std::uint8_t* q = matrix + (n & ~7);
-    std::uint8_t r = 0;
-    for (int i = 0; i < 8; ++i)
-      r = static_cast<std::uint8_t>(r | ((__builtin_popcount(q[7 - i] & v) & 1) << i));
-    out[n] = static_cast<std::uint8_t>(r ^ imm);
+  const std::uint8_t* map = nullptr;
+  for (int n = 0; n < bytes; n += 8) {
+    if (map == nullptr || std::memcmp(matrix + n, matrix + n - 8, 8) != 0) map = byte_map(matrix + n, invert);
+    for (int k = n; k < n + 8; ++k) out[k] = static_cast<std::uint8_t>(map[x[k]] ^ imm);
   }
 }
 

@@ -46,6 +46,8 @@ std::uint32_t none() { return 0; }
 
 const PathChoice kPaths[] = {
     {"gfni-avx512", 0, sm4::detail::gfni_features},
+    {"gfni-avx2", cpu::kAvx512 | cpu::kAvx512Vbmi,
+     [] { return std::uint32_t{sm4::detail::gfni_avx2_features() | cpu::kVpclmul}; }},
     {"aesni-avx2", cpu::kGfni | cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVaes | cpu::kVpclmul,
      sm4::detail::aesni_features},
     {"portable", ~std::uint32_t{0}, none},

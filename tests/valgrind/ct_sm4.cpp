@@ -141,6 +141,8 @@ int ct_sm4() {
   };
   const Path paths[] = {
       {"gfni-avx512", 0},
+      {"gfni-avx2", cpu::kAvx512 | cpu::kAvx512Vbmi},
+      {"gfni-avx2-pclmul", cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVpclmul},
       {"aesni-avx2", cpu::kGfni | cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVaes | cpu::kVpclmul},
       {"portable", ~std::uint32_t{0}},
   };
@@ -150,10 +152,10 @@ int ct_sm4() {
     if (std::string(active) != p.name) {
       // memcheck's virtual processor reports neither GFNI nor AVX-512,
       // and cannot execute them.
-      std::printf("ct_sm4: %-12s not run: the processor memcheck presents lacks its instructions\n", p.name);
+      std::printf("ct_sm4: %-16s not run: the processor memcheck presents lacks its instructions\n", p.name);
       continue;
     }
-    std::printf("ct_sm4: %-12s run with the key marked secret\n", p.name);
+    std::printf("ct_sm4: %-16s run with the key marked secret\n", p.name);
     run_path(p.name);
   }
   cpu::testing::withhold(0);

@@ -11,6 +11,8 @@ namespace detail {
 
 const Path& active() noexcept {
   if (cpu::has(gfni_features())) return kGfniPath;
+  if (cpu::has(gfni_avx2_features() | cpu::kVpclmul)) return kGfniAvx2Path;
+  if (cpu::has(gfni_avx2_features())) return kGfniAvx2PclmulPath;
   if (cpu::has(aesni_features())) return kAesniPath;
   return kPortablePath;
 }

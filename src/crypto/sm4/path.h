@@ -72,8 +72,11 @@ const Path& active() noexcept;
 extern const Path kPortablePath;
 extern const Path kAesniPath;
 extern const Path kGfniPath;
+extern const Path kGfniAvx2Path;        // GHASH on 256-bit VPCLMULQDQ
+extern const Path kGfniAvx2PclmulPath;  // the same SM4 kernel, GHASH on PCLMULQDQ
 std::uint32_t aesni_features() noexcept;
 std::uint32_t gfni_features() noexcept;
+std::uint32_t gfni_avx2_features() noexcept;  // kGfniAvx2Path needs cpu::kVpclmul as well
 
 // DecryptKeys holds round keys rk31 … rk0, the order decryption uses them
 // in (GB/T 32907 §7.2), and wipes them when it goes out of scope.

@@ -1,5 +1,5 @@
 // Every SM4 and GHASH path of this processor (portable, AES-NI/AVX2,
-// GFNI/AVX-512), forced in turn through cpu::testing::withhold, against
+// GFNI/AVX2 with either GHASH, GFNI/AVX-512), forced in turn through cpu::testing::withhold, against
 // OpenSSL's SM4 in every mode, against the committed GCM vectors, and
 // against each other.
 #include <gtest/gtest.h>
@@ -47,6 +47,8 @@ const PathCase kPaths[] = {
     {"portable", ~std::uint32_t{0}, 0, false},
     {"aesni-avx2", cpu::kGfni | cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVaes | cpu::kVpclmul,
      detail::aesni_features(), true},
+    {"gfni-avx2", cpu::kAvx512 | cpu::kAvx512Vbmi, detail::gfni_avx2_features() | cpu::kVpclmul, true},
+    {"gfni-avx2-pclmul", cpu::kAvx512 | cpu::kAvx512Vbmi | cpu::kVpclmul, detail::gfni_avx2_features(), true},
     {"gfni-avx512", 0, detail::gfni_features(), true},
 };
 

@@ -1,4 +1,5 @@
 #include "support/der.h"
+#include "support/secret.h"
 
 #include <openssl/crypto.h>
 
@@ -352,7 +353,7 @@ Result<void> Reader::finish() const {
 // ---------------------------------------------------------------- Writer
 
 Writer::~Writer() {
-  if (wipe_ == Wipe::Yes && !buf_.empty()) OPENSSL_cleanse(buf_.data(), buf_.size());
+  if (wipe_ == Wipe::Yes && !buf_.empty()) wipe_memory(buf_.data(), buf_.size());
 }
 
 void Writer::grow(std::size_t extra) {
@@ -366,7 +367,7 @@ void Writer::grow(std::size_t extra) {
   Bytes bigger;
   bigger.reserve(std::max<std::size_t>({need, 2 * buf_.capacity(), 64}));
   bigger.assign(buf_.begin(), buf_.end());
-  if (!buf_.empty()) OPENSSL_cleanse(buf_.data(), buf_.size());
+  if (!buf_.empty()) wipe_memory(buf_.data(), buf_.size());
   buf_.swap(bigger);
 }
 
@@ -462,7 +463,7 @@ Writer& Writer::integer_signed(bool negative, ByteView magnitude) {
   }
   if (t[0] < 0x80) t.insert(t.begin(), 0xFF);
   Writer& w = primitive(kInteger, t);
-  if (wipe_ == Wipe::Yes) OPENSSL_cleanse(t.data(), t.size());
+  if (wipe_ == Wipe::Yes) wipe_memory(t.data(), t.size());
   return w;
 }
 

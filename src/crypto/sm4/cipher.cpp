@@ -4,6 +4,7 @@
 
 #include "crypto/sm4/path.h"
 #include "support/cpu.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm4 {
 
@@ -19,7 +20,7 @@ const Path& active() noexcept {
 
 }  // namespace detail
 
-Sm4KeySchedule::~Sm4KeySchedule() { OPENSSL_cleanse(rk.data(), sizeof rk); }
+Sm4KeySchedule::~Sm4KeySchedule() { wipe_memory(rk.data(), sizeof rk); }
 
 namespace cipher {
 namespace {

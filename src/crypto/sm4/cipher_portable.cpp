@@ -15,6 +15,7 @@
 #include "crypto/sm4/driver.h"
 #include "crypto/sm4/path.h"
 #include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm4::detail {
 namespace {
@@ -136,10 +137,10 @@ void crypt16(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out) {
   // The output is X35, X34, X33, X32: words 0 … 3 of the state array in
   // reverse, round 31 having written x[3].
   for (int j = 0; j < 4; ++j) from_slices(x[3 - j], j, out);
-  OPENSSL_cleanse(x, sizeof x);
-  OPENSSL_cleanse(t, sizeof t);
-  OPENSSL_cleanse(y, sizeof y);
-  OPENSSL_cleanse(k, sizeof k);
+  wipe_memory(x, sizeof x);
+  wipe_memory(t, sizeof t);
+  wipe_memory(y, sizeof y);
+  wipe_memory(k, sizeof k);
 }
 
 void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
@@ -151,7 +152,7 @@ void crypt_blocks(const RoundKeys rk, const std::uint8_t* in, std::uint8_t* out,
     std::memcpy(buf, in, 16 * n);
     crypt16(rk, buf, buf);
     std::memcpy(out, buf, 16 * n);
-    OPENSSL_cleanse(buf, sizeof buf);
+    wipe_memory(buf, sizeof buf);
   }
 }
 
@@ -187,12 +188,12 @@ void ctr(const RoundKeys rk, std::uint8_t counter[16], Counter kind, const std::
     if (n == 16 * blocks) std::memcpy(counter, next, 16);
     else
       for (std::size_t b = 0; b < n / 16; ++b) increment(counter, kind);
-    OPENSSL_cleanse(next, sizeof next);
+    wipe_memory(next, sizeof next);
     in += n;
     out += n;
     len -= n;
   }
-  OPENSSL_cleanse(ks, sizeof ks);
+  wipe_memory(ks, sizeof ks);
 }
 
 void expand_key(const std::uint8_t key[16], RoundKeys rk) { driver::expand_key<Portable>(key, rk); }

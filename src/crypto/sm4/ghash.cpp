@@ -6,6 +6,7 @@
 
 #include "crypto/sm4/path.h"
 #include "support/endian.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm4::detail {
 namespace {
@@ -30,7 +31,7 @@ void gf_mul(std::uint64_t& xh, std::uint64_t& xl, std::uint64_t yh, std::uint64_
 
 }  // namespace
 
-GhashKey::~GhashKey() { OPENSSL_cleanse(bytes, sizeof bytes); }
+GhashKey::~GhashKey() { wipe_memory(bytes, sizeof bytes); }
 
 void ghash_portable_init(GhashKey& key, const std::uint8_t h[16]) { std::memcpy(key.bytes, h, 16); }
 

@@ -34,7 +34,7 @@ class BnBytes {
   }
   BnBytes(const BnBytes&) = delete;
   BnBytes& operator=(const BnBytes&) = delete;
-  ~BnBytes() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+  ~BnBytes() { wipe_memory(bytes_.data(), bytes_.size()); }
   ByteView view() const noexcept { return bytes_; }
 
  private:

@@ -11,6 +11,7 @@
 #include "ohos/asym/rsa_key.h"
 #include "ohos/asym/rsa_key_parts.h"
 #include "support/os_random.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
@@ -41,11 +42,11 @@ Result<void> mix_os_random() {
   std::array<std::uint8_t, 48> seed{};
   auto filled = os_random::fill(seed);
   if (!filled) {
-    OPENSSL_cleanse(seed.data(), seed.size());
+    wipe_memory(seed.data(), seed.size());
     return fail(filled.error().display());
   }
   RAND_add(seed.data(), static_cast<int>(seed.size()), 0.0);
-  OPENSSL_cleanse(seed.data(), seed.size());
+  wipe_memory(seed.data(), seed.size());
   return {};
 }
 

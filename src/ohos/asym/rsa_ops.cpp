@@ -8,6 +8,7 @@
 #include <openssl/rsa.h>
 
 #include "support/ossl.h"
+#include "support/secret.h"
 
 namespace tarnwick::ohos::asym {
 namespace {
@@ -109,10 +110,10 @@ Result<Bytes> rsa_oaep_decrypt(EVP_PKEY* key, ByteView ciphertext) {
   std::size_t out_len = out.size();
   if (EVP_PKEY_decrypt(ctx.get(), out.data(), &out_len, ciphertext.data(), ciphertext.size()) != 1 ||
       out_len > out.size()) {
-    OPENSSL_cleanse(out.data(), out.size());
+    wipe_memory(out.data(), out.size());
     return fail(kDecryptionError);
   }
-  OPENSSL_cleanse(out.data() + out_len, out.size() - out_len);
+  wipe_memory(out.data() + out_len, out.size() - out_len);
   out.resize(out_len);
   return out;
 }

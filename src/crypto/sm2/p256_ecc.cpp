@@ -3,6 +3,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define TARNWICK_SM2_AVX2_SCAN 1
+#endif
 
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/limb.h"
@@ -148,6 +152,77 @@ void select_jacobian(point::Jacobian& out, const std::array<point::Jacobian, kPo
   }
 }
 
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+// kScanFeatures are what the AVX2 scans below need.
+constexpr std::uint32_t kScanFeatures = cpu::kAvx | cpu::kAvx2;
+
+// select_affine_avx2 and select_jacobian_avx2 are the masked scans of
+// select_affine and select_jacobian with 32-byte loads: every entry is read,
+// the wanted one kept by a mask.
+[[gnu::target("avx2")]] void select_affine_avx2(point::Affine& out, const p256_pre_table::Window& w,
+                                                unsigned magnitude) noexcept {
+  const __m256i target = _mm256_set1_epi32(static_cast<int>(magnitude));
+  const __m256i one = _mm256_set1_epi32(1);
+  __m256i index = one;
+  __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+  const auto* e = reinterpret_cast<const __m256i*>(w.data());
+  for (int i = 0; i < p256_pre_table::kEntries; ++i, e += 2) {
+    const __m256i m = _mm256_cmpeq_epi32(index, target);
+    acc0 = _mm256_or_si256(acc0, _mm256_and_si256(m, _mm256_loadu_si256(e)));
+    acc1 = _mm256_or_si256(acc1, _mm256_and_si256(m, _mm256_loadu_si256(e + 1)));
+    index = _mm256_add_epi32(index, one);
+  }
+  auto* o = reinterpret_cast<__m256i*>(&out);
+  _mm256_storeu_si256(o, acc0);
+  _mm256_storeu_si256(o + 1, acc1);
+}
+
+[[gnu::target("avx2")]] void select_jacobian_avx2(point::Jacobian& out,
+                                                  const std::array<point::Jacobian, kPointEntries>& t,
+                                                  unsigned magnitude) noexcept {
+  static_assert(sizeof(point::Jacobian) == 96);
+  const __m256i target = _mm256_set1_epi32(static_cast<int>(magnitude));
+  const __m256i one = _mm256_set1_epi32(1);
+  __m256i index = one;
+  __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256(), acc2 = _mm256_setzero_si256();
+  const auto* e = reinterpret_cast<const __m256i*>(t.data());
+  for (int i = 0; i < kPointEntries; ++i, e += 3) {
+    const __m256i m = _mm256_cmpeq_epi32(index, target);
+    acc0 = _mm256_or_si256(acc0, _mm256_and_si256(m, _mm256_loadu_si256(e)));
+    acc1 = _mm256_or_si256(acc1, _mm256_and_si256(m, _mm256_loadu_si256(e + 1)));
+    acc2 = _mm256_or_si256(acc2, _mm256_and_si256(m, _mm256_loadu_si256(e + 2)));
+    index = _mm256_add_epi32(index, one);
+  }
+  auto* o = reinterpret_cast<__m256i*>(&out);
+  _mm256_storeu_si256(o, acc0);
+  _mm256_storeu_si256(o + 1, acc1);
+  _mm256_storeu_si256(o + 2, acc2);
+}
+#endif
+
+// Scans picks the masked scans once per multiplication: AVX2 where the
+// processor has it, else those above.
+struct Scans {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+  bool avx2 = cpu::has(kScanFeatures);
+#endif
+
+  void affine(point::Affine& out, const p256_pre_table::Window& w, unsigned magnitude) const noexcept {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+    if (avx2) return select_affine_avx2(out, w, magnitude);
+#endif
+    select_affine(out, w, magnitude);
+  }
+
+  void jacobian(point::Jacobian& out, const std::array<point::Jacobian, kPointEntries>& t,
+                unsigned magnitude) const noexcept {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+    if (avx2) return select_jacobian_avx2(out, t, magnitude);
+#endif
+    select_jacobian(out, t, magnitude);
+  }
+};
+
 // Naf holds the width-w NAF of a scalar below n: digit i is 0 or odd in
 // −2^(w−1) … 2^(w−1) − 1, Σ digit_i·2^i = k, at most 257 digits.
 using Naf = std::array<std::int8_t, 258>;
@@ -221,11 +296,12 @@ JacobianPoint mul_base_impl(const Scalar& k_in) noexcept {
   // window, k = 2^257 − n > n. Infinity (no digit yet, or digit 0) is handled
   // by masks; the last addition is made complete all the same, for the price
   // of one doubling.
+  const Scans scans;
   point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
   point::Affine t;
   for (int j = 0; j < p256_pre_table::kWindows; ++j) {
     const Digit d = booth(k, j, p256_pre_table::kWindowBits);
-    select_affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
+    scans.affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
     cond_negate(t.y, d.negative);
     point::add_affine<F>(acc, acc, t, ct::eq(d.magnitude, 0), j == p256_pre_table::kWindows - 1);
   }
@@ -256,15 +332,16 @@ JacobianPoint mul_point_impl(const Scalar& k_in, const JacobianPoint& p_in) noex
   // 32v ≡ ±d (mod n), which for w ≥ 1 means v = d = 0 (both at infinity,
   // handled by masks). In window 0 it happens for k in n − 32 … n − 2 (n − 6
   // among them), so that last addition is complete.
+  const Scans scans;
   const Digit top = booth(k, kPointWindows - 1, kPointWindowBits);
   point::Jacobian acc;
-  select_jacobian(acc, t, top.magnitude);
+  scans.jacobian(acc, t, top.magnitude);
   cond_negate(acc.y, top.negative);
   point::Jacobian e;
   for (int w = kPointWindows - 2; w >= 0; --w) {
     for (int i = 0; i < kPointWindowBits; ++i) point::dbl<F>(acc, acc);
     const Digit d = booth(k, w, kPointWindowBits);
-    select_jacobian(e, t, d.magnitude);
+    scans.jacobian(e, t, d.magnitude);
     cond_negate(e.y, d.negative);
     point::add<F>(acc, acc, e, w == 0);
   }
@@ -277,11 +354,10 @@ JacobianPoint mul_point_impl(const Scalar& k_in, const JacobianPoint& p_in) noex
 }
 
 template <class F>
-JacobianPoint mul_base_point_vartime_impl(const Scalar& s, const Scalar& t, const JacobianPoint& p_in) noexcept {
-  const Naf sd = naf(scalar::reduce(s), 7);
+JacobianPoint mul_base_point_vartime_impl(const Scalar& s_in, const Scalar& t, const JacobianPoint& p_in) noexcept {
+  const Scalar s = scalar::reduce(s_in);
   const Naf td = naf(scalar::reduce(t), 5);
-  // Window 0 of the base table holds 1·G … 64·G; odd m·G is entry m − 1.
-  const p256_pre_table::Window& g = p256_pre_table::base_table()[0];
+  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
   // pt[j] = (2j + 1)·P.
   const point::Jacobian p = to_internal(p_in);
   std::array<point::Jacobian, 8> pt;
@@ -290,23 +366,56 @@ JacobianPoint mul_base_point_vartime_impl(const Scalar& s, const Scalar& t, cons
   pt[0] = p;
   for (std::size_t j = 1; j < pt.size(); ++j) point::add_vartime<F>(pt[j], pt[j - 1], p2);
 
-  int top = static_cast<int>(sd.size()) - 1;
-  while (top >= 0 && sd[static_cast<std::size_t>(top)] == 0 && td[static_cast<std::size_t>(top)] == 0) --top;
+  // s·G needs no doubling: one addition per 7-bit window of the base table,
+  // as in mul_base but indexed directly. It is a chain of its own (acc_g),
+  // whose additions are spread over the doublings of t·P so that the
+  // processor overlaps the two.
+  point::Jacobian acc_g{fp::kOne, fp::kOne, fp::kZero};
+  const auto base_window = [&](int j) {
+    const Digit d = booth(s, j, p256_pre_table::kWindowBits);
+    if (d.magnitude == 0) return;
+    point::Affine q = table[static_cast<std::size_t>(j)][d.magnitude - 1];
+    if (d.negative) fp::neg(q.y, q.y);
+    point::add_affine_vartime<F>(acc_g, acc_g, q);
+  };
+  int top = static_cast<int>(td.size()) - 1;
+  while (top >= 0 && td[static_cast<std::size_t>(top)] == 0) --top;
+  int window = p256_pre_table::kWindows - 1;
+  while (window >= 0 && window * p256_pre_table::kWindowBits > top) base_window(window--);
   point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
   for (int i = top; i >= 0; --i) {
     if (!fp::is_zero(acc.z)) point::dbl<F>(acc, acc);
-    if (const int d = sd[static_cast<std::size_t>(i)]; d != 0) {
-      point::Affine q = g[static_cast<std::size_t>((d > 0 ? d : -d) - 1)];
-      if (d < 0) fp::neg(q.y, q.y);
-      point::add_affine_vartime<F>(acc, acc, q);
-    }
     if (const int d = td[static_cast<std::size_t>(i)]; d != 0) {
       point::Jacobian q = pt[static_cast<std::size_t>(((d > 0 ? d : -d) - 1) / 2)];
       if (d < 0) fp::neg(q.y, q.y);
       point::add_vartime<F>(acc, acc, q);
     }
+    if (i == window * p256_pre_table::kWindowBits) base_window(window--);
   }
+  point::add_vartime<F>(acc, acc, acc_g);
   return to_boundary(acc);
+}
+
+template <class F>
+bool affine_x_matches_mod_n_impl(const JacobianPoint& p_in, const Scalar& c) noexcept {
+  const point::Jacobian p = to_internal(p_in);
+  fp::Fe zz;
+  F::sqr(zz, p.z);
+  // X = x·Z² for the plain candidate x (below p).
+  const auto matches = [&](const fp::Fe& x) {
+    fp::Fe m;
+    F::mul(m, x, fp::kR2);
+    F::mul(m, m, zz);
+    return fp::equal(m, p.x) != 0;
+  };
+  const fp::Fe x{{c.v[0], c.v[1], c.v[2], c.v[3]}};
+  if (matches(x)) return true;
+  // x1 < p < 2n, so the only other candidate is c + n, when it is below p.
+  fp::Fe x2;
+  u64 carry = 0, borrow = 0;
+  for (int i = 0; i < 4; ++i) x2.v[i] = limb::adc(c.v[i], scalar::kN.v[i], carry, carry);
+  for (int i = 0; i < 4; ++i) limb::sbb(x2.v[i], fp::kP.v[i], borrow, borrow);
+  return carry == 0 && borrow == 1 && matches(x2);
 }
 
 }  // namespace
@@ -402,6 +511,10 @@ JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept {
 
 JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept {
   return with_field([&](auto f) { return mul_base_point_vartime_impl<decltype(f)>(s, t, p); });
+}
+
+bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept {
+  return with_field([&](auto f) { return affine_x_matches_mod_n_impl<decltype(f)>(p, c); });
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p) {

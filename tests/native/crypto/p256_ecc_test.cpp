@@ -36,8 +36,8 @@ FieldElement fe_hex(const std::string& h) {
   return p256_field::from_bytes(b.data());
 }
 
-// The field backends behind the scalar multiplications, forced in turn by
-// withholding the features of the faster one.
+// The field backends and table scans behind the scalar multiplications,
+// forced in turn by withholding the features of the faster ones.
 struct FieldPath {
   const char* name;
   std::uint32_t withheld;
@@ -45,9 +45,10 @@ struct FieldPath {
 };
 constexpr FieldPath kFieldPaths[] = {
 #if defined(TARNWICK_SM2_FP_ADX)
-    {"adx", 0, fp::Adx::kFeatures},
+    {"adx_avx2", 0, fp::Adx::kFeatures | cpu::kAvx | cpu::kAvx2},
+    {"adx_sse2", cpu::kAvx2, fp::Adx::kFeatures},
 #endif
-    {"portable", cpu::kBmi2 | cpu::kAdx, 0},
+    {"portable", cpu::kBmi2 | cpu::kAdx | cpu::kAvx2, 0},
 };
 
 // Oracle: OpenSSL's own SM2 group. Every test runs on each field path the
@@ -236,6 +237,47 @@ TEST_P(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
         ASSERT_EQ(ours(got), encode(want.get()));
       }
     }
+  }
+}
+
+// The verification's x test on the projective point: x1 mod n against a
+// candidate, for points under z ≠ 1 whose x lies below n and from n to
+// p − 1 (where x1 mod n = x1 − n, the second candidate); x found by OpenSSL.
+TEST_P(Sm2Oracle, AffineXMatchesModNWithoutInversion) {
+  const ossl::BnPtr n = bn_hex(kNHex);
+  const FieldElement z = fe_hex("00000000000000000000000000000000000000000000000000000000DEADBEEF");
+  struct Found {
+    const char* name;
+    JacobianPoint point;
+    ossl::BnPtr x_mod_n;
+  };
+  std::vector<Found> found;
+  for (const char* name : {"x_below_n", "x_at_least_n"}) {
+    ossl::BnPtr x(BN_new());
+    ASSERT_NE(BN_copy(x.get(), n.get()), nullptr);
+    if (std::string(name) == "x_below_n") {
+      ASSERT_EQ(BN_sub_word(x.get(), 1000), 1);
+    }
+    for (;; BN_add_word(x.get(), 1)) {
+      ossl::EcPointPtr pt(EC_POINT_new(group_.get()));
+      if (EC_POINT_set_compressed_coordinates(group_.get(), pt.get(), x.get(), 0, ctx_.get()) == 1) {
+        ossl::BnPtr m(BN_new());
+        ASSERT_EQ(BN_nnmod(m.get(), x.get(), n.get(), ctx_.get()), 1);
+        found.push_back({name, rescale(decode_point(hex::decode(encode(pt.get())).value()).value(), z),
+                         std::move(m)});
+        break;
+      }
+      ERR_clear_error();
+    }
+  }
+  for (const Found& f : found) {
+    SCOPED_TRACE(f.name);
+    const Scalar c = sm2_testing::scalar_of(*f.x_mod_n);
+    EXPECT_TRUE(affine_x_matches_mod_n_vartime(f.point, c));
+    ossl::BnPtr other(BN_dup(f.x_mod_n.get()));
+    ASSERT_EQ(BN_add_word(other.get(), 1), 1);
+    EXPECT_FALSE(affine_x_matches_mod_n_vartime(f.point, sm2_testing::scalar_of(*other)));
+    EXPECT_FALSE(affine_x_matches_mod_n_vartime(negate(init_curve_params().g), c));
   }
 }
 

@@ -33,61 +33,61 @@ struct Portable {
 
 #if defined(TARNWICK_SM2_FP_ADX)
 
-// One reduction step on the 512-bit value in %[t0] … %[t7]: for m in
-// register T (the limb being removed) it adds
-//   V = m·(p + 1)/2^64 = [m, 0, 0, m] − [m·2^32 mod 2^64, m >> 32,
-//       m·2^32 mod 2^64, m >> 32]
-// at the next four limbs N1 … N4. V depends on m alone and is formed by a
-// borrow chain that ends without a borrow (V ≥ 0); its top limb is at most
-// 2^64 − 2^32, so the previous step's carry CIN fits in it. L, H, W and X
-// are scratch; the carry out is left in COUT (L's register, free by then).
-#define TARNWICK_SM2_REDUCE_STEP(T, N1, N2, N3, N4, L, H, W, X, CIN_ADD, COUT) \
-  "mov " T ", " L "\n\t"                                                        \
-  "shl $32, " L "\n\t"                                                          \
-  "mov " T ", " H "\n\t"                                                        \
-  "shr $32, " H "\n\t"                                                          \
-  "mov " T ", " W "\n\t"                                                        \
-  "sub " H ", " W "\n\t"                                                        \
-  "sub " L ", " T "\n\t"                                                        \
-  "mov $0, " X "\n\t"                                                           \
-  "sbb " H ", " X "\n\t"                                                        \
-  "mov $0, " H "\n\t"                                                           \
-  "sbb " L ", " H "\n\t"                                                        \
-  "sbb $0, " W "\n\t" CIN_ADD                                                   \
-  "add " T ", " N1 "\n\t"                                                       \
-  "adc " X ", " N2 "\n\t"                                                       \
-  "adc " H ", " N3 "\n\t"                                                       \
-  "adc " W ", " N4 "\n\t"                                                       \
-  "mov $0, " COUT "\n\t"                                                        \
-  "adc $0, " COUT "\n\t"
+// The Montgomery reduction of t = t_lo + t_hi·2^256 (the 512-bit value in
+// %[t0] … %[t7], below p·R) uses (t + M·p)/R = t_hi + (t_lo + M·p)/R: the
+// low half alone is reduced in place, in four steps, and t_hi added after.
+//
+// One step removes the lowest limb m of the four in registers T, N1, N2, N3
+// and leaves the value (acc + m·p)/2^64 in N1, N2, N3, T, by adding
+//   m·(p + 1)/2^64 = [m, 0, 0, m] − [m·2^32 mod 2^64, m >> 32,
+//                                   m·2^32 mod 2^64, m >> 32]
+// (limbs of 2^64, least significant first), first the positive part and
+// then the negative one. The exact result is below 2^256 (below 2^192 + p),
+// so the limbs computed modulo 2^256 are exact and the carry and borrow out
+// of the top limb are dropped. L and H are scratch.
+#define TARNWICK_SM2_REDUCE_STEP(T, N1, N2, N3, L, H) \
+  "mov " T ", " L "\n\t"                               \
+  "shl $32, " L "\n\t"                                 \
+  "mov " T ", " H "\n\t"                               \
+  "shr $32, " H "\n\t"                                 \
+  "add " T ", " N1 "\n\t"                              \
+  "adc $0, " N2 "\n\t"                                 \
+  "adc $0, " N3 "\n\t"                                 \
+  "adc $0, " T "\n\t"                                  \
+  "sub " L ", " N1 "\n\t"                              \
+  "sbb " H ", " N2 "\n\t"                              \
+  "sbb " L ", " N3 "\n\t"                              \
+  "sbb " H ", " T "\n\t"
 
-// The Montgomery reduction of t = %[t0] … %[t7] (t below p·R): four steps,
-// whose scratch registers rotate through %[x0] … %[x3] and the limbs
-// already removed, then one subtraction of p kept unless it borrows. The
-// result is in %[t4] … %[t7]; every other register named is clobbered.
-// %[p1] and %[p3] are limbs of p in memory (p0 = p2 = 2^64 − 1, an
-// immediate).
-#define TARNWICK_SM2_REDUCE                                                                                  \
-  TARNWICK_SM2_REDUCE_STEP("%[t0]", "%[t1]", "%[t2]", "%[t3]", "%[t4]", "%[x0]", "%[x1]", "%[x2]", "%[x3]", \
-                           "", "%[x0]")                                                                      \
-  TARNWICK_SM2_REDUCE_STEP("%[t1]", "%[t2]", "%[t3]", "%[t4]", "%[t5]", "%[x1]", "%[x2]", "%[x3]", "%[t0]", \
-                           "add %[x0], %[x3]\n\t", "%[x1]")                                                  \
-  TARNWICK_SM2_REDUCE_STEP("%[t2]", "%[t3]", "%[t4]", "%[t5]", "%[t6]", "%[x2]", "%[x3]", "%[t0]", "%[t1]", \
-                           "add %[x1], %[t0]\n\t", "%[x2]")                                                  \
-  TARNWICK_SM2_REDUCE_STEP("%[t3]", "%[t4]", "%[t5]", "%[t6]", "%[t7]", "%[x3]", "%[t0]", "%[t1]", "%[t2]", \
-                           "add %[x2], %[t1]\n\t", "%[x3]")                                                  \
-  "mov %[t4], %[t0]\n\t"                                                                                     \
-  "sub $-1, %[t0]\n\t"                                                                                       \
-  "mov %[t5], %[t1]\n\t"                                                                                     \
-  "sbb %[p1], %[t1]\n\t"                                                                                     \
-  "mov %[t6], %[t2]\n\t"                                                                                     \
-  "sbb $-1, %[t2]\n\t"                                                                                       \
-  "mov %[t7], %[t3]\n\t"                                                                                     \
-  "sbb %[p3], %[t3]\n\t"                                                                                     \
-  "sbb $0, %[x3]\n\t"                                                                                        \
-  "cmovae %[t0], %[t4]\n\t"                                                                                  \
-  "cmovae %[t1], %[t5]\n\t"                                                                                  \
-  "cmovae %[t2], %[t6]\n\t"                                                                                  \
+// TARNWICK_SM2_REDUCE: the four steps leave u = (t_lo + M·p)/R ≤ p in
+// %[t0] … %[t3]; u + t_hi (below 2p, since t_hi < p) goes to %[t4] … %[t7]
+// with its carry in %[x1], and p is subtracted unless that borrows. The
+// result is in %[t4] … %[t7]; %[t0] … %[t3], %[x0] and %[x1] are
+// clobbered. %[p1] and %[p3] are limbs of p in memory (p0 = p2 = 2^64 − 1,
+// an immediate).
+#define TARNWICK_SM2_REDUCE                                                        \
+  TARNWICK_SM2_REDUCE_STEP("%[t0]", "%[t1]", "%[t2]", "%[t3]", "%[x0]", "%[x1]") \
+  TARNWICK_SM2_REDUCE_STEP("%[t1]", "%[t2]", "%[t3]", "%[t0]", "%[x0]", "%[x1]") \
+  TARNWICK_SM2_REDUCE_STEP("%[t2]", "%[t3]", "%[t0]", "%[t1]", "%[x0]", "%[x1]") \
+  TARNWICK_SM2_REDUCE_STEP("%[t3]", "%[t0]", "%[t1]", "%[t2]", "%[x0]", "%[x1]") \
+  "xor %k[x1], %k[x1]\n\t"                                                       \
+  "add %[t0], %[t4]\n\t"                                                         \
+  "adc %[t1], %[t5]\n\t"                                                         \
+  "adc %[t2], %[t6]\n\t"                                                         \
+  "adc %[t3], %[t7]\n\t"                                                         \
+  "adc $0, %[x1]\n\t"                                                            \
+  "mov %[t4], %[t0]\n\t"                                                         \
+  "sub $-1, %[t0]\n\t"                                                           \
+  "mov %[t5], %[t1]\n\t"                                                         \
+  "sbb %[p1], %[t1]\n\t"                                                         \
+  "mov %[t6], %[t2]\n\t"                                                         \
+  "sbb $-1, %[t2]\n\t"                                                           \
+  "mov %[t7], %[t3]\n\t"                                                         \
+  "sbb %[p3], %[t3]\n\t"                                                         \
+  "sbb $0, %[x1]\n\t"                                                            \
+  "cmovae %[t0], %[t4]\n\t"                                                      \
+  "cmovae %[t1], %[t5]\n\t"                                                      \
+  "cmovae %[t2], %[t6]\n\t"                                                      \
   "cmovae %[t3], %[t7]\n\t"
 
 // One row of a product: adds %%rdx·(the four limbs at B) to the limbs

@@ -147,6 +147,10 @@ struct Adx {
     r.v[1] = t5;
     r.v[2] = t6;
     r.v[3] = t7;
+    // An unoptimised build keeps every operand in a stack slot of the
+    // caller's frame; clear them (an optimising build holds them in
+    // registers and drops these stores).
+    t0 = t1 = t2 = t3 = t4 = t5 = t6 = t7 = x2 = x3 = rdx = 0;
   }
 
   // sqr sets `r` = a²·R⁻¹ mod p. `r` may alias `a`.
@@ -209,6 +213,7 @@ struct Adx {
     r.v[1] = t5;
     r.v[2] = t6;
     r.v[3] = t7;
+    t0 = t1 = t2 = t3 = t4 = t5 = t6 = t7 = x1 = x2 = x3 = 0;
   }
 };
 

@@ -51,6 +51,8 @@ constexpr FieldPath kFieldPaths[] = {
     {"portable", cpu::kBmi2 | cpu::kAdx | cpu::kAvx2, 0},
 };
 
+void PrintTo(const FieldPath& p, std::ostream* os) { *os << p.name; }
+
 // Oracle: OpenSSL's own SM2 group. Every test runs on each field path the
 // processor offers.
 class Sm2Oracle : public ::testing::TestWithParam<FieldPath> {

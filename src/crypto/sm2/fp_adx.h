@@ -2,9 +2,10 @@
 // ADOX (BMI2 and ADX): the 512-bit product is summed by two independent
 // carry chains (ADCX on the carry flag for the low halves, ADOX on the
 // overflow flag for the high halves), which intrinsics cannot express, so
-// the two functions are GNU extended inline assembly. The reduction is the
-// one of fp.h: p ≡ −1 (mod 2^64), so each step adds m·p for m = the lowest
-// limb, formed by shifts and a borrow chain, with no multiplication.
+// the two functions are GNU extended inline assembly. As in fp.h,
+// p ≡ −1 (mod 2^64), so each reduction step adds m·p for m = the lowest
+// limb, by shifts, one carry chain and one borrow chain, with no
+// multiplication.
 //
 // The caller must have found `Adx::kFeatures` with cpu::has. Both functions
 // run in constant time (one fixed instruction sequence, the final

@@ -24,6 +24,7 @@
 
 #include "common.h"
 #include "crypto/sm2/fp.h"
+#include "crypto/sm2/fp_adx.h"
 #include "crypto/sm2/key.h"
 #include "crypto/sm2/key_pair.h"
 #include "crypto/sm2/p256_ecc.h"
@@ -35,6 +36,7 @@
 #include "ohos/asym/encrypt.h"
 #include "ohos/asym/keygen.h"
 #include "ohos/asym/sign.h"
+#include "support/cpu.h"
 #include "support/os_random.h"
 #include "support/ossl.h"
 
@@ -500,8 +502,46 @@ void BM_scalar_mul_point(benchmark::State& state) {
   }
 }
 
+#if defined(TARNWICK_SM2_FP_ADX)
+void BM_fp_mul_adx(benchmark::State& state) {
+  if (!cpu::has(sm2::fp::Adx::kFeatures)) return state.SkipWithError("no BMI2+ADX");
+  sm2::fp::Fe a = sm2::p256_field::to_montgomery(fe(1));
+  const sm2::fp::Fe b = sm2::p256_field::to_montgomery(fe(2));
+  for (auto _ : state) {
+    sm2::fp::Adx::mul(a, a, b);
+    benchmark::DoNotOptimize(a);
+  }
+}
+
+void BM_fp_sqr_adx(benchmark::State& state) {
+  if (!cpu::has(sm2::fp::Adx::kFeatures)) return state.SkipWithError("no BMI2+ADX");
+  sm2::fp::Fe a = sm2::p256_field::to_montgomery(fe(1));
+  for (auto _ : state) {
+    sm2::fp::Adx::sqr(a, a);
+    benchmark::DoNotOptimize(a);
+  }
+}
+#endif
+
+// The portable paths of the scalar multiplications, forced by withholding
+// BMI2, ADX and AVX2 for the row.
+template <void (*Row)(benchmark::State&)>
+void BM_portable(benchmark::State& state) {
+  cpu::testing::withhold(cpu::kBmi2 | cpu::kAdx | cpu::kAvx2);
+  Row(state);
+  cpu::testing::withhold(0);
+}
+
 BENCHMARK(BM_fp_mul)->Name("sm2_fp_mul_montgomery/ours");
 BENCHMARK(BM_fp_sqr)->Name("sm2_fp_sqr_montgomery/ours");
+#if defined(TARNWICK_SM2_FP_ADX)
+BENCHMARK(BM_fp_mul_adx)->Name("sm2_fp_mul_montgomery/ours_adx");
+BENCHMARK(BM_fp_sqr_adx)->Name("sm2_fp_sqr_montgomery/ours_adx");
+#endif
+BENCHMARK(BM_portable<BM_sm2_mul_base_ours>)->Name("sm2_mul_base/ours_portable");
+BENCHMARK(BM_portable<BM_sm2_mul_point_ours>)->Name("sm2_mul_point/ours_portable");
+BENCHMARK(BM_portable<BM_sm2_sign_ours>)->Name("sm2_sign_digest/ours_portable");
+BENCHMARK(BM_portable<BM_sm2_verify_ours>)->Name("sm2_verify_digest/ours_portable");
 BENCHMARK(BM_fp_invert)->Name("sm2_fp_invert/ours");
 BENCHMARK(BM_scalar_inv_mod)->Name("sm2_scalar_inv_mod_n/ours");
 BENCHMARK(BM_scalar_mul_base)->Name("sm2_mul_base_scalar/ours");

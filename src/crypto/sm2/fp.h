@@ -199,12 +199,24 @@ inline void sqr(Fe& r, const Fe& a) noexcept {
 
 inline void add(Fe& r, const Fe& a, const Fe& b) noexcept {
   using limb::adc;
-  u64 s[4], c;
+  using limb::sbb;
+  u64 s[4], d[4], c, borrow, keep;
   s[0] = adc(a.v[0], b.v[0], 0, c);
   s[1] = adc(a.v[1], b.v[1], c, c);
   s[2] = adc(a.v[2], b.v[2], c, c);
   s[3] = adc(a.v[3], b.v[3], c, c);
-  detail::reduce_once(r, s, c);
+  // d = s − p; the sum was below p exactly when that borrows past the carry
+  // of the sum (c = 0, borrow = 1), and then p is added back.
+  d[0] = sbb(s[0], kP.v[0], 0, borrow);
+  d[1] = sbb(s[1], kP.v[1], borrow, borrow);
+  d[2] = sbb(s[2], kP.v[2], borrow, borrow);
+  d[3] = sbb(s[3], kP.v[3], borrow, borrow);
+  sbb(c, 0, borrow, keep);
+  const u64 m = ct::mask_from_bit(keep);
+  r.v[0] = adc(d[0], kP.v[0] & m, 0, c);
+  r.v[1] = adc(d[1], kP.v[1] & m, c, c);
+  r.v[2] = adc(d[2], kP.v[2] & m, c, c);
+  r.v[3] = adc(d[3], kP.v[3] & m, c, c);
 }
 
 inline void sub(Fe& r, const Fe& a, const Fe& b) noexcept {

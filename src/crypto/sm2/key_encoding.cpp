@@ -164,7 +164,7 @@ Result<Sm2PublicKey> public_key_from_spki(ByteView der_bytes) {
   return *point;
 }
 
-der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key) {
+der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key, PublicKeyPart part) {
   const ByteView octets = key.private_key;
   // d must fit in 32 bytes: every octet before the last 32 must be zero.
   // The octets are secret; only the outcome of the test is made public.
@@ -176,23 +176,25 @@ der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key) {
   std::copy(octets.end() - static_cast<std::ptrdiff_t>(keep), octets.end(), be + (32 - keep));
   Sm2PrivateKey out{Scalar::from_bytes(be), p256_ecc::kInfinity};
   wipe_object(be);
-  out.public_key = public_point(out.d);
-  if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
+  if (part == PublicKeyPart::kCompute) {
+    out.public_key = public_point(out.d);
+    if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
+  }
   if (key.public_key) {
     if (!p256_ecc::decode_point(*key.public_key)) return std::unexpected(der::Error::value(der::kBitString));
   }
   return out;
 }
 
-Result<Sm2PrivateKey> private_key_from_sec1_der(ByteView der_bytes) {
+Result<Sm2PrivateKey> private_key_from_sec1_der(ByteView der_bytes, PublicKeyPart part) {
   auto sec1 = decode_sec1(der_bytes);
   if (!sec1) return sec1.error().fail();
-  auto key = private_key_from_sec1(*sec1);
+  auto key = private_key_from_sec1(*sec1, part);
   if (!key) return key.error().fail();
   return std::move(*key);
 }
 
-Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der_bytes) {
+Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der_bytes, PublicKeyPart part) {
   constexpr std::string_view kPrefix = "PKCS#8 ASN.1 error: ";
   der::Reader in(der_bytes);
   auto info = in.read_sequence();
@@ -219,7 +221,7 @@ Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der_bytes) {
 
   auto sec1 = decode_sec1(*private_key);
   if (!sec1) return der_fail(sec1.error(), kPrefix);
-  auto key = private_key_from_sec1(*sec1);
+  auto key = private_key_from_sec1(*sec1, part);
   if (!key) return der_fail(key.error(), kPrefix);
   return std::move(*key);
 }

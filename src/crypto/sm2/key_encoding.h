@@ -4,6 +4,7 @@
 // {id-ecPublicKey 1.2.840.10045.2.1, SM2 curve 1.2.156.10197.1.301}.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "crypto/sm2/key_pair.h"
@@ -34,22 +35,30 @@ der::Result<Sec1PrivateKey> decode_sec1(ByteView der);
 // coordinate not below p, or off the curve).
 Result<Sm2PublicKey> public_key_from_spki(ByteView der);
 
+// PublicKeyPart says whether a private-key reader below fills in
+// `public_key` = d·G (kCompute) or leaves it at the point at infinity
+// (kSkip), for a caller that uses d alone, such as decryption. The readers
+// make the same checks and give the same results either way: d·G is on the
+// curve for every d and decides nothing.
+enum class PublicKeyPart : std::uint8_t { kCompute, kSkip };
+
 // private_key_from_pkcs8 reads a PrivateKeyInfo (version 0 or 1) of an SM2
-// key; the public point is recomputed as d·G. Failures: "PKCS#8 ASN.1
+// key; the public point is recomputed as d·G (unless `part` is kSkip). Failures: "PKCS#8 ASN.1
 // error: " + DER text (the structure, the ECPrivateKey, or a rule of
 // private_key_from_sec1); "public key error: " + the SubjectPublicKeyInfo
 // text of a wrong algorithm or curve.
-Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der);
+Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der, PublicKeyPart part = PublicKeyPart::kCompute);
 
 // private_key_from_sec1 builds {d, d·G} from a decoded ECPrivateKey. d of
 // 2^256 or more fails with the value error for SEQUENCE; embedded public-key
 // bytes that do not decode as a point fail with the value error for BIT
 // STRING (a decodable point is not compared with d·G).
-der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key);
+der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key,
+                                                PublicKeyPart part = PublicKeyPart::kCompute);
 
 // private_key_from_sec1_der is decode_sec1 followed by private_key_from_sec1;
 // the error text is the DER text alone.
-Result<Sm2PrivateKey> private_key_from_sec1_der(ByteView der);
+Result<Sm2PrivateKey> private_key_from_sec1_der(ByteView der, PublicKeyPart part = PublicKeyPart::kCompute);
 
 // private_key_to_pkcs8 writes the PrivateKeyInfo {0, AlgorithmIdentifier,
 // OCTET STRING {ECPrivateKey {1, d minimal big-endian, [0] SM2 curve, [1]

@@ -3,11 +3,16 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define TARNWICK_SM2_AVX2_SCAN 1
+#endif
 
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/limb.h"
 #include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/p256_pre_table.h"
+#include "support/cpu.h"
 #include "support/ct.h"
 #include "support/secret.h"
 
@@ -147,6 +152,77 @@ void select_jacobian(point::Jacobian& out, const std::array<point::Jacobian, kPo
   }
 }
 
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+// kScanFeatures are what the AVX2 scans below need.
+constexpr std::uint32_t kScanFeatures = cpu::kAvx | cpu::kAvx2;
+
+// select_affine_avx2 and select_jacobian_avx2 are the masked scans of
+// select_affine and select_jacobian with 32-byte loads: every entry is read,
+// the wanted one kept by a mask.
+[[gnu::target("avx2")]] void select_affine_avx2(point::Affine& out, const p256_pre_table::Window& w,
+                                                unsigned magnitude) noexcept {
+  const __m256i target = _mm256_set1_epi32(static_cast<int>(magnitude));
+  const __m256i one = _mm256_set1_epi32(1);
+  __m256i index = one;
+  __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+  const auto* e = reinterpret_cast<const __m256i*>(w.data());
+  for (int i = 0; i < p256_pre_table::kEntries; ++i, e += 2) {
+    const __m256i m = _mm256_cmpeq_epi32(index, target);
+    acc0 = _mm256_or_si256(acc0, _mm256_and_si256(m, _mm256_loadu_si256(e)));
+    acc1 = _mm256_or_si256(acc1, _mm256_and_si256(m, _mm256_loadu_si256(e + 1)));
+    index = _mm256_add_epi32(index, one);
+  }
+  auto* o = reinterpret_cast<__m256i*>(&out);
+  _mm256_storeu_si256(o, acc0);
+  _mm256_storeu_si256(o + 1, acc1);
+}
+
+[[gnu::target("avx2")]] void select_jacobian_avx2(point::Jacobian& out,
+                                                  const std::array<point::Jacobian, kPointEntries>& t,
+                                                  unsigned magnitude) noexcept {
+  static_assert(sizeof(point::Jacobian) == 96);
+  const __m256i target = _mm256_set1_epi32(static_cast<int>(magnitude));
+  const __m256i one = _mm256_set1_epi32(1);
+  __m256i index = one;
+  __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256(), acc2 = _mm256_setzero_si256();
+  const auto* e = reinterpret_cast<const __m256i*>(t.data());
+  for (int i = 0; i < kPointEntries; ++i, e += 3) {
+    const __m256i m = _mm256_cmpeq_epi32(index, target);
+    acc0 = _mm256_or_si256(acc0, _mm256_and_si256(m, _mm256_loadu_si256(e)));
+    acc1 = _mm256_or_si256(acc1, _mm256_and_si256(m, _mm256_loadu_si256(e + 1)));
+    acc2 = _mm256_or_si256(acc2, _mm256_and_si256(m, _mm256_loadu_si256(e + 2)));
+    index = _mm256_add_epi32(index, one);
+  }
+  auto* o = reinterpret_cast<__m256i*>(&out);
+  _mm256_storeu_si256(o, acc0);
+  _mm256_storeu_si256(o + 1, acc1);
+  _mm256_storeu_si256(o + 2, acc2);
+}
+#endif
+
+// Scans picks the masked scans once per multiplication: AVX2 where the
+// processor has it, else those above.
+struct Scans {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+  bool avx2 = cpu::has(kScanFeatures);
+#endif
+
+  void affine(point::Affine& out, const p256_pre_table::Window& w, unsigned magnitude) const noexcept {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+    if (avx2) return select_affine_avx2(out, w, magnitude);
+#endif
+    select_affine(out, w, magnitude);
+  }
+
+  void jacobian(point::Jacobian& out, const std::array<point::Jacobian, kPointEntries>& t,
+                unsigned magnitude) const noexcept {
+#if defined(TARNWICK_SM2_AVX2_SCAN)
+    if (avx2) return select_jacobian_avx2(out, t, magnitude);
+#endif
+    select_jacobian(out, t, magnitude);
+  }
+};
+
 // Naf holds the width-w NAF of a scalar below n: digit i is 0 or odd in
 // −2^(w−1) … 2^(w−1) − 1, Σ digit_i·2^i = k, at most 257 digits.
 using Naf = std::array<std::int8_t, 258>;
@@ -178,6 +254,170 @@ Naf naf(const Scalar& k, int w) noexcept {
   return out;
 }
 
+// with_field calls `fn` with the fastest field backend the processor
+// offers, asked once per operation.
+template <class Fn>
+auto with_field(Fn&& fn) {
+#if defined(TARNWICK_SM2_FP_ADX)
+  if (cpu::has(fp::Adx::kFeatures)) return fn(fp::Adx{});
+#endif
+  return fn(fp::Portable{});
+}
+
+template <class F>
+JacobianPoint to_affine_impl(JacobianPoint& p) noexcept {
+  // The point may be secret (a shared point): its copies here are wiped.
+  point::Jacobian j = to_internal(p);
+  fp::Fe zi, zi2, zi3, x, y;
+  fp::invert(zi, j.z);
+  F::sqr(zi2, zi);
+  F::mul(zi3, zi2, zi);
+  F::mul(x, j.x, zi2);
+  F::mul(y, j.y, zi3);
+  const JacobianPoint r{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
+  wipe_object(j);
+  wipe_object(zi);
+  wipe_object(zi2);
+  wipe_object(zi3);
+  wipe_object(x);
+  wipe_object(y);
+  wipe_object(p);
+  return r;
+}
+
+template <class F>
+JacobianPoint mul_base_impl(const Scalar& k_in) noexcept {
+  const Scalar k = scalar::reduce(k_in);
+  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
+  // With k < n the operands of an addition are never equal or opposite
+  // unless one is at infinity: before window j the partial sum L is below
+  // 2^(7j)/1.98 in magnitude, the window's term R = digit·2^(7j) is 0 or at
+  // least 2^(7j), and L ≡ ±R (mod n) would need L = ±R or, in the last
+  // window, k = 2^257 − n > n. Infinity (no digit yet, or digit 0) is handled
+  // by masks; the last addition is made complete all the same, for the price
+  // of one doubling.
+  const Scans scans;
+  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  point::Affine t;
+  for (int j = 0; j < p256_pre_table::kWindows; ++j) {
+    const Digit d = booth(k, j, p256_pre_table::kWindowBits);
+    scans.affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
+    cond_negate(t.y, d.negative);
+    point::add_affine<F>(acc, acc, t, ct::eq(d.magnitude, 0), j == p256_pre_table::kWindows - 1);
+  }
+  // acc is k·G; t, the last digit's entry, tells that digit.
+  const JacobianPoint r = to_boundary(acc);
+  wipe_object(acc);
+  wipe_object(t);
+  return r;
+}
+
+template <class F>
+JacobianPoint mul_point_impl(const Scalar& k_in, const JacobianPoint& p_in) noexcept {
+  const Scalar k = scalar::reduce(k_in);
+  const point::Jacobian p = to_internal(p_in);
+  // t[i] = (i + 1)·P.
+  std::array<point::Jacobian, kPointEntries> t;
+  t[0] = p;
+  for (int i = 1; i < kPointEntries; ++i) {
+    if ((i + 1) % 2 == 0) {
+      point::dbl<F>(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>((i + 1) / 2 - 1)]);
+    } else {
+      point::add<F>(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)], p, false);
+    }
+  }
+  // Left to right. With k < n, before the addition of window w the
+  // accumulator is 32v·P for the Booth prefix 0 ≤ v ≤ k/2^(5w+5) + 1, and
+  // the table point is d·P with |d| ≤ 16: they are equal or opposite only if
+  // 32v ≡ ±d (mod n), which for w ≥ 1 means v = d = 0 (both at infinity,
+  // handled by masks). In window 0 it happens for k in n − 32 … n − 2 (n − 6
+  // among them), so that last addition is complete.
+  const Scans scans;
+  const Digit top = booth(k, kPointWindows - 1, kPointWindowBits);
+  point::Jacobian acc;
+  scans.jacobian(acc, t, top.magnitude);
+  cond_negate(acc.y, top.negative);
+  point::Jacobian e;
+  for (int w = kPointWindows - 2; w >= 0; --w) {
+    for (int i = 0; i < kPointWindowBits; ++i) point::dbl<F>(acc, acc);
+    const Digit d = booth(k, w, kPointWindowBits);
+    scans.jacobian(e, t, d.magnitude);
+    cond_negate(e.y, d.negative);
+    point::add<F>(acc, acc, e, w == 0);
+  }
+  // acc is k·P (the shared point in encryption and decryption); e, the last
+  // digit's multiple of P, tells that digit.
+  const JacobianPoint r = to_boundary(acc);
+  wipe_object(acc);
+  wipe_object(e);
+  return r;
+}
+
+template <class F>
+JacobianPoint mul_base_point_vartime_impl(const Scalar& s_in, const Scalar& t, const JacobianPoint& p_in) noexcept {
+  const Scalar s = scalar::reduce(s_in);
+  const Naf td = naf(scalar::reduce(t), 5);
+  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
+  // pt[j] = (2j + 1)·P.
+  const point::Jacobian p = to_internal(p_in);
+  std::array<point::Jacobian, 8> pt;
+  point::Jacobian p2;
+  point::dbl<F>(p2, p);
+  pt[0] = p;
+  for (std::size_t j = 1; j < pt.size(); ++j) point::add_vartime<F>(pt[j], pt[j - 1], p2);
+
+  // s·G needs no doubling: one addition per 7-bit window of the base table,
+  // as in mul_base but indexed directly. It is a chain of its own (acc_g),
+  // whose additions are spread over the doublings of t·P so that the
+  // processor overlaps the two.
+  point::Jacobian acc_g{fp::kOne, fp::kOne, fp::kZero};
+  const auto base_window = [&](int j) {
+    const Digit d = booth(s, j, p256_pre_table::kWindowBits);
+    if (d.magnitude == 0) return;
+    point::Affine q = table[static_cast<std::size_t>(j)][d.magnitude - 1];
+    if (d.negative) fp::neg(q.y, q.y);
+    point::add_affine_vartime<F>(acc_g, acc_g, q);
+  };
+  int top = static_cast<int>(td.size()) - 1;
+  while (top >= 0 && td[static_cast<std::size_t>(top)] == 0) --top;
+  int window = p256_pre_table::kWindows - 1;
+  while (window >= 0 && window * p256_pre_table::kWindowBits > top) base_window(window--);
+  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  for (int i = top; i >= 0; --i) {
+    if (!fp::is_zero(acc.z)) point::dbl<F>(acc, acc);
+    if (const int d = td[static_cast<std::size_t>(i)]; d != 0) {
+      point::Jacobian q = pt[static_cast<std::size_t>(((d > 0 ? d : -d) - 1) / 2)];
+      if (d < 0) fp::neg(q.y, q.y);
+      point::add_vartime<F>(acc, acc, q);
+    }
+    if (i == window * p256_pre_table::kWindowBits) base_window(window--);
+  }
+  point::add_vartime<F>(acc, acc, acc_g);
+  return to_boundary(acc);
+}
+
+template <class F>
+bool affine_x_matches_mod_n_impl(const JacobianPoint& p_in, const Scalar& c) noexcept {
+  const point::Jacobian p = to_internal(p_in);
+  fp::Fe zz;
+  F::sqr(zz, p.z);
+  // X = x·Z² for the plain candidate x (below p).
+  const auto matches = [&](const fp::Fe& x) {
+    fp::Fe m;
+    F::mul(m, x, fp::kR2);
+    F::mul(m, m, zz);
+    return fp::equal(m, p.x) != 0;
+  };
+  const fp::Fe x{{c.v[0], c.v[1], c.v[2], c.v[3]}};
+  if (matches(x)) return true;
+  // x1 < p < 2n, so the only other candidate is c + n, when it is below p.
+  fp::Fe x2;
+  u64 carry = 0, borrow = 0;
+  for (int i = 0; i < 4; ++i) x2.v[i] = limb::adc(c.v[i], scalar::kN.v[i], carry, carry);
+  for (int i = 0; i < 4; ++i) limb::sbb(x2.v[i], fp::kP.v[i], borrow, borrow);
+  return carry == 0 && borrow == 1 && matches(x2);
+}
+
 }  // namespace
 
 const CurveParams& init_curve_params() {
@@ -205,23 +445,7 @@ JacobianPoint add(JacobianPoint p, JacobianPoint q) noexcept {
 JacobianPoint negate(JacobianPoint p) noexcept { return JacobianPoint{p.x, sub(p256_field::kZero, p.y), p.z}; }
 
 JacobianPoint to_affine(JacobianPoint p) noexcept {
-  // The point may be secret (a shared point): its copies here are wiped.
-  point::Jacobian j = to_internal(p);
-  fp::Fe zi, zi2, zi3, x, y;
-  fp::invert(zi, j.z);
-  fp::sqr(zi2, zi);
-  fp::mul(zi3, zi2, zi);
-  fp::mul(x, j.x, zi2);
-  fp::mul(y, j.y, zi3);
-  const JacobianPoint r{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
-  wipe_object(j);
-  wipe_object(zi);
-  wipe_object(zi2);
-  wipe_object(zi3);
-  wipe_object(x);
-  wipe_object(y);
-  wipe_object(p);
-  return r;
+  return with_field([&](auto f) { return to_affine_impl<decltype(f)>(p); });
 }
 
 JacobianPoint to_affine_public(JacobianPoint p) noexcept {
@@ -269,29 +493,8 @@ int booth_digit(const Scalar& k, int index, int bits) noexcept {
   return static_cast<int>(ct::select(d.negative, static_cast<u64>(-m), static_cast<u64>(m)));
 }
 
-JacobianPoint mul_base(const Scalar& k_in) noexcept {
-  const Scalar k = scalar::reduce(k_in);
-  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
-  // With k < n the operands of an addition are never equal or opposite
-  // unless one is at infinity: before window j the partial sum L is below
-  // 2^(7j)/1.98 in magnitude, the window's term R = digit·2^(7j) is 0 or at
-  // least 2^(7j), and L ≡ ±R (mod n) would need L = ±R or, in the last
-  // window, k = 2^257 − n > n. Infinity (no digit yet, or digit 0) is handled
-  // by masks; the last addition is made complete all the same, for the price
-  // of one doubling.
-  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
-  point::Affine t;
-  for (int j = 0; j < p256_pre_table::kWindows; ++j) {
-    const Digit d = booth(k, j, p256_pre_table::kWindowBits);
-    select_affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
-    cond_negate(t.y, d.negative);
-    point::add_affine(acc, acc, t, ct::eq(d.magnitude, 0), j == p256_pre_table::kWindows - 1);
-  }
-  // acc is k·G; t, the last digit's entry, tells that digit.
-  const JacobianPoint r = to_boundary(acc);
-  wipe_object(acc);
-  wipe_object(t);
-  return r;
+JacobianPoint mul_base(const Scalar& k) noexcept {
+  return with_field([&](auto f) { return mul_base_impl<decltype(f)>(k); });
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k) {
@@ -302,75 +505,16 @@ std::expected<JacobianPoint, Sm2Error> mul_base(const BIGNUM& k) {
   return mul_base(Scalar::from_bytes(be));
 }
 
-JacobianPoint mul_point(const Scalar& k_in, const JacobianPoint& p_in) noexcept {
-  const Scalar k = scalar::reduce(k_in);
-  const point::Jacobian p = to_internal(p_in);
-  // t[i] = (i + 1)·P.
-  std::array<point::Jacobian, kPointEntries> t;
-  t[0] = p;
-  for (int i = 1; i < kPointEntries; ++i) {
-    if ((i + 1) % 2 == 0) {
-      point::dbl(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>((i + 1) / 2 - 1)]);
-    } else {
-      point::add(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)], p, false);
-    }
-  }
-  // Left to right. With k < n, before the addition of window w the
-  // accumulator is 32v·P for the Booth prefix 0 ≤ v ≤ k/2^(5w+5) + 1, and
-  // the table point is d·P with |d| ≤ 16: they are equal or opposite only if
-  // 32v ≡ ±d (mod n), which for w ≥ 1 means v = d = 0 (both at infinity,
-  // handled by masks). In window 0 it happens for k in n − 32 … n − 2 (n − 6
-  // among them), so that last addition is complete.
-  const Digit top = booth(k, kPointWindows - 1, kPointWindowBits);
-  point::Jacobian acc;
-  select_jacobian(acc, t, top.magnitude);
-  cond_negate(acc.y, top.negative);
-  point::Jacobian e;
-  for (int w = kPointWindows - 2; w >= 0; --w) {
-    for (int i = 0; i < kPointWindowBits; ++i) point::dbl(acc, acc);
-    const Digit d = booth(k, w, kPointWindowBits);
-    select_jacobian(e, t, d.magnitude);
-    cond_negate(e.y, d.negative);
-    point::add(acc, acc, e, w == 0);
-  }
-  // acc is k·P (the shared point in encryption and decryption); e, the last
-  // digit's multiple of P, tells that digit.
-  const JacobianPoint r = to_boundary(acc);
-  wipe_object(acc);
-  wipe_object(e);
-  return r;
+JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept {
+  return with_field([&](auto f) { return mul_point_impl<decltype(f)>(k, p); });
 }
 
-JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p_in) noexcept {
-  const Naf sd = naf(scalar::reduce(s), 7);
-  const Naf td = naf(scalar::reduce(t), 5);
-  // Window 0 of the base table holds 1·G … 64·G; odd m·G is entry m − 1.
-  const p256_pre_table::Window& g = p256_pre_table::base_table()[0];
-  // pt[j] = (2j + 1)·P.
-  const point::Jacobian p = to_internal(p_in);
-  std::array<point::Jacobian, 8> pt;
-  point::Jacobian p2;
-  point::dbl(p2, p);
-  pt[0] = p;
-  for (std::size_t j = 1; j < pt.size(); ++j) point::add_vartime(pt[j], pt[j - 1], p2);
+JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept {
+  return with_field([&](auto f) { return mul_base_point_vartime_impl<decltype(f)>(s, t, p); });
+}
 
-  int top = static_cast<int>(sd.size()) - 1;
-  while (top >= 0 && sd[static_cast<std::size_t>(top)] == 0 && td[static_cast<std::size_t>(top)] == 0) --top;
-  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
-  for (int i = top; i >= 0; --i) {
-    if (!fp::is_zero(acc.z)) point::dbl(acc, acc);
-    if (const int d = sd[static_cast<std::size_t>(i)]; d != 0) {
-      point::Affine q = g[static_cast<std::size_t>((d > 0 ? d : -d) - 1)];
-      if (d < 0) fp::neg(q.y, q.y);
-      point::add_affine_vartime(acc, acc, q);
-    }
-    if (const int d = td[static_cast<std::size_t>(i)]; d != 0) {
-      point::Jacobian q = pt[static_cast<std::size_t>(((d > 0 ? d : -d) - 1) / 2)];
-      if (d < 0) fp::neg(q.y, q.y);
-      point::add_vartime(acc, acc, q);
-    }
-  }
-  return to_boundary(acc);
+bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept {
+  return with_field([&](auto f) { return affine_x_matches_mod_n_impl<decltype(f)>(p, c); });
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p) {

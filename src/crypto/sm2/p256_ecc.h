@@ -94,10 +94,17 @@ JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept;
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p);
 
 // mul_base_point_vartime returns `s`·G + `t`·`p` (not normalised) for
-// public scalars and a public point on the curve or at infinity, by
-// interleaved width-7 (G, from the base table) and width-5 (p) NAFs over one
-// chain of doublings. Not constant time: for verification only.
+// public scalars and a public point on the curve or at infinity: a width-5
+// NAF of `t` over one chain of doublings, and `s`·G from the 7-bit windows of
+// the base table in a second chain interleaved with the first. Not constant
+// time: for verification only.
 JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept;
+
+// affine_x_matches_mod_n_vartime reports whether the affine x coordinate of
+// the public point `p` (not at infinity), reduced modulo n, equals `c`
+// (below n). It compares X with x·Z² for the one or two candidates x below
+// p, without an inversion. Not constant time: for verification only.
+bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept;
 
 // booth_digit returns the signed digit of window `index` in the Booth
 // recoding of `k` with `bits`-bit windows: Σ digit_i·2^(bits·i) = k over the

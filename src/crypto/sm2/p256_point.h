@@ -6,10 +6,13 @@
 // additions for public operands. The point at infinity is any
 // Jacobian point with z = 0; an affine point has no such form, so the
 // additions that take an affine operand take a mask saying whether it stands
-// for the point at infinity.
+// for the point at infinity. Each function is a template over the field
+// backend F (fp::Portable or fp::Adx, fp_adx.h), which the scalar
+// multiplications choose once per call.
 #pragma once
 
 #include "crypto/sm2/fp.h"
+#include "crypto/sm2/fp_adx.h"
 
 namespace tarnwick::sm2::point {
 
@@ -33,33 +36,34 @@ inline void cmov(Jacobian& r, const Jacobian& a, u64 mask) noexcept {
 
 inline u64 is_infinity(const Jacobian& p) noexcept { return fp::is_zero(p.z); }
 
-// dbl sets `r` = 2·`p` with the formula for a = −3 (3M + 5S): δ = z²,
+// dbl sets `r` = 2·`p` with the formula for a = −3 (4M + 4S): δ = z²,
 // γ = y², β = x·γ, M = 3(x − δ)(x + δ) = 3x² + a·z⁴, x3 = M² − 8β,
-// z3 = (y + z)² − γ − δ = 2y·z, y3 = M(4β − x3) − 8γ². It gives the same
-// coordinates as the general formula, and z3 = 0 for a point at infinity.
+// z3 = 2y·z (a product rather than (y + z)² − γ − δ: one step shorter on
+// the chain from y to the next doubling), y3 = M(4β − x3) − 8γ². It gives
+// the same coordinates as the general formula, and z3 = 0 for a point at
+// infinity.
 // `r` may alias `p`.
+template <class F = fp::Portable>
 inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
   Fe delta, gamma, beta, alpha, t, u;
-  fp::sqr(delta, p.z);
-  fp::sqr(gamma, p.y);
-  fp::mul(beta, p.x, gamma);
+  F::sqr(delta, p.z);
+  F::sqr(gamma, p.y);
+  F::mul(beta, p.x, gamma);
   fp::sub(t, p.x, delta);
   fp::add(u, p.x, delta);
-  fp::mul(alpha, t, u);
+  F::mul(alpha, t, u);
   fp::add(t, alpha, alpha);
   fp::add(alpha, t, alpha);
-  fp::add(t, p.y, p.z);
-  fp::sqr(t, t);
-  fp::sub(t, t, gamma);
-  fp::sub(r.z, t, delta);
+  F::mul(t, p.y, p.z);
+  fp::add(r.z, t, t);
   fp::add(beta, beta, beta);
   fp::add(beta, beta, beta);  // 4β
-  fp::sqr(t, alpha);
+  F::sqr(t, alpha);
   fp::add(u, beta, beta);
   fp::sub(r.x, t, u);
   fp::sub(u, beta, r.x);
-  fp::mul(t, alpha, u);
-  fp::sqr(u, gamma);
+  F::mul(t, alpha, u);
+  F::sqr(u, gamma);
   fp::add(u, u, u);
   fp::add(u, u, u);
   fp::add(u, u, u);  // 8γ²
@@ -72,54 +76,56 @@ inline void dbl(Jacobian& r, const Jacobian& p) noexcept {
 //   z3 = z1·z2·H,
 // and leaves H and R for the special cases, which it does not handle: H = 0
 // with R = 0 (equal points), and either operand at infinity.
+template <class F = fp::Portable>
 inline void sum_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Jacobian& q) noexcept {
   Fe z1z1, z2z2, u1, u2, s1, s2, hh, hhh, v, t;
-  fp::sqr(z1z1, p.z);
-  fp::sqr(z2z2, q.z);
-  fp::mul(u1, p.x, z2z2);
-  fp::mul(u2, q.x, z1z1);
-  fp::mul(t, p.y, q.z);
-  fp::mul(s1, t, z2z2);
-  fp::mul(t, q.y, p.z);
-  fp::mul(s2, t, z1z1);
+  F::sqr(z1z1, p.z);
+  F::sqr(z2z2, q.z);
+  F::mul(u1, p.x, z2z2);
+  F::mul(u2, q.x, z1z1);
+  F::mul(t, p.y, q.z);
+  F::mul(s1, t, z2z2);
+  F::mul(t, q.y, p.z);
+  F::mul(s2, t, z1z1);
   fp::sub(h, u2, u1);
   fp::sub(rr, s2, s1);
-  fp::sqr(hh, h);
-  fp::mul(hhh, h, hh);
-  fp::mul(v, u1, hh);
-  fp::sqr(t, rr);
+  F::sqr(hh, h);
+  F::mul(hhh, h, hh);
+  F::mul(v, u1, hh);
+  F::sqr(t, rr);
   fp::sub(t, t, hhh);
   fp::sub(t, t, v);
   fp::sub(out.x, t, v);
   fp::sub(t, v, out.x);
-  fp::mul(t, rr, t);
-  fp::mul(v, s1, hhh);
+  F::mul(t, rr, t);
+  F::mul(v, s1, hhh);
   fp::sub(out.y, t, v);
-  fp::mul(t, p.z, q.z);
-  fp::mul(out.z, t, h);
+  F::mul(t, p.z, q.z);
+  F::mul(out.z, t, h);
 }
 
 // sum_affine_core is sum_core for q = (x, y, 1) (8M + 3S).
+template <class F = fp::Portable>
 inline void sum_affine_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, const Affine& q) noexcept {
   Fe z1z1, u2, s2, hh, hhh, v, t;
-  fp::sqr(z1z1, p.z);
-  fp::mul(u2, q.x, z1z1);
-  fp::mul(t, q.y, p.z);
-  fp::mul(s2, t, z1z1);
+  F::sqr(z1z1, p.z);
+  F::mul(u2, q.x, z1z1);
+  F::mul(t, q.y, p.z);
+  F::mul(s2, t, z1z1);
   fp::sub(h, u2, p.x);
   fp::sub(rr, s2, p.y);
-  fp::sqr(hh, h);
-  fp::mul(hhh, h, hh);
-  fp::mul(v, p.x, hh);
-  fp::sqr(t, rr);
+  F::sqr(hh, h);
+  F::mul(hhh, h, hh);
+  F::mul(v, p.x, hh);
+  F::sqr(t, rr);
   fp::sub(t, t, hhh);
   fp::sub(t, t, v);
   fp::sub(out.x, t, v);
   fp::sub(t, v, out.x);
-  fp::mul(t, rr, t);
-  fp::mul(v, p.y, hhh);
+  F::mul(t, rr, t);
+  F::mul(v, p.y, hhh);
   fp::sub(out.y, t, v);
-  fp::mul(out.z, p.z, h);
+  F::mul(out.z, p.z, h);
 }
 
 // add sets `r` = `p` + `q` in constant time. Either operand at infinity
@@ -128,15 +134,16 @@ inline void sum_affine_core(Jacobian& out, Fe& h, Fe& rr, const Jacobian& p, con
 // selected by a mask; without it the caller guarantees that p ≠ q whenever
 // both are finite. (Opposite operands give z3 = 0 by the formula.) `r` may
 // alias either operand.
+template <class F = fp::Portable>
 inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete) noexcept {
   Jacobian out;
   Fe h, rr;
-  sum_core(out, h, rr, p, q);
+  sum_core<F>(out, h, rr, p, q);
   const u64 p_inf = is_infinity(p);
   const u64 q_inf = is_infinity(q);
   if (complete) {
     Jacobian d;
-    dbl(d, p);
+    dbl<F>(d, p);
     cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
   }
   cmov(out, q, p_inf);
@@ -148,14 +155,15 @@ inline void add(Jacobian& r, const Jacobian& p, const Jacobian& q, bool complete
 // `q_inf` (a mask) says that q stands for the point at infinity. Infinity
 // and, with `complete`, equal operands are handled as in `add`. `r` may
 // alias `p`.
+template <class F = fp::Portable>
 inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_inf, bool complete) noexcept {
   Jacobian out;
   Fe h, rr;
-  sum_affine_core(out, h, rr, p, q);
+  sum_affine_core<F>(out, h, rr, p, q);
   const u64 p_inf = is_infinity(p);
   if (complete) {
     Jacobian d;
-    dbl(d, p);
+    dbl<F>(d, p);
     cmov(out, d, fp::is_zero(h) & fp::is_zero(rr) & ~p_inf & ~q_inf);
   }
   const Jacobian qj{q.x, q.y, fp::kOne};
@@ -167,6 +175,7 @@ inline void add_affine(Jacobian& r, const Jacobian& p, const Affine& q, u64 q_in
 // add_vartime and add_affine_vartime are the sums for public operands: they
 // branch on infinity and on equal or opposite operands instead of masking.
 // `r` may alias `p`.
+template <class F = fp::Portable>
 inline void add_vartime(Jacobian& r, const Jacobian& p, const Jacobian& q) noexcept {
   if (is_infinity(p)) {
     r = q;
@@ -178,14 +187,15 @@ inline void add_vartime(Jacobian& r, const Jacobian& p, const Jacobian& q) noexc
   }
   Jacobian out;
   Fe h, rr;
-  sum_core(out, h, rr, p, q);
+  sum_core<F>(out, h, rr, p, q);
   if (fp::is_zero(h) && fp::is_zero(rr)) {
-    dbl(r, p);
+    dbl<F>(r, p);
     return;
   }
   r = out;
 }
 
+template <class F = fp::Portable>
 inline void add_affine_vartime(Jacobian& r, const Jacobian& p, const Affine& q) noexcept {
   if (is_infinity(p)) {
     r = Jacobian{q.x, q.y, fp::kOne};
@@ -193,9 +203,9 @@ inline void add_affine_vartime(Jacobian& r, const Jacobian& p, const Affine& q) 
   }
   Jacobian out;
   Fe h, rr;
-  sum_affine_core(out, h, rr, p, q);
+  sum_affine_core<F>(out, h, rr, p, q);
   if (fp::is_zero(h) && fp::is_zero(rr)) {
-    dbl(r, p);
+    dbl<F>(r, p);
     return;
   }
   r = out;
@@ -203,18 +213,19 @@ inline void add_affine_vartime(Jacobian& r, const Jacobian& p, const Affine& q) 
 
 // on_curve returns all ones when y² = x³ − 3x·z⁴ + b·z⁶, for `b` in
 // Montgomery form; a point at infinity counts as on the curve.
+template <class F = fp::Portable>
 inline u64 on_curve(const Jacobian& p, const Fe& b) noexcept {
   Fe yy, xx, zz, z4, z6, rhs, t;
-  fp::sqr(yy, p.y);
-  fp::sqr(xx, p.x);
-  fp::sqr(zz, p.z);
-  fp::sqr(z4, zz);
-  fp::mul(z6, z4, zz);
+  F::sqr(yy, p.y);
+  F::sqr(xx, p.x);
+  F::sqr(zz, p.z);
+  F::sqr(z4, zz);
+  F::mul(z6, z4, zz);
   fp::add(t, z4, z4);
   fp::add(t, t, z4);  // 3z⁴
   fp::sub(t, xx, t);  // x² − 3z⁴
-  fp::mul(rhs, t, p.x);
-  fp::mul(t, b, z6);
+  F::mul(rhs, t, p.x);
+  F::mul(t, b, z6);
   fp::add(rhs, rhs, t);
   return fp::equal(yy, rhs) | is_infinity(p);
 }

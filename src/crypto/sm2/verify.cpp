@@ -5,6 +5,7 @@
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/mod_n.h"
 #include "crypto/sm2/p256_field.h"
+#include "crypto/sm2/scalar.h"
 #include "crypto/sm2/util.h"
 #include "crypto/sm3/sm3.h"
 
@@ -42,12 +43,13 @@ std::expected<void, Sm2Error> verify_digest(ByteView e, const Sm2PublicKey& publ
   // The point at infinity has no x1; accepting it as x1 = 0 would let
   // r = e mod n pass for any key whose discrete log is known to the forger.
   if (p256_ecc::is_infinity(sum)) return std::unexpected(Sm2Error::InvalidSignatureDigest);
-  const Bytes x1_bytes = p256_field::to_bytes(p256_ecc::to_affine(sum).x);
-  const ossl::BnPtr x1 = biguint::from_bytes(x1_bytes);
-  // B7: R = (e + x1) mod n must equal r.
-  const ossl::BnPtr e_int = biguint::from_bytes(e);
-  const ossl::BnPtr big_r = add_mod_n(*e_int, *x1);
-  if (BN_cmp(big_r.get(), r.get()) != 0) return std::unexpected(Sm2Error::InvalidSignatureDigest);
+  // B7: R = (e + x1) mod n must equal r, that is x1 ≡ r − e (mod n),
+  // checked on the projective sum (e < 2^256 < 2n: one subtraction reduces
+  // it).
+  const Scalar r_minus_e = scalar::sub_mod(scalar_of(*r), scalar::reduce(Scalar::from_bytes(e.data())));
+  if (!p256_ecc::affine_x_matches_mod_n_vartime(sum, r_minus_e)) {
+    return std::unexpected(Sm2Error::InvalidSignatureDigest);
+  }
   return {};
 }
 

@@ -37,10 +37,11 @@ Result<Bytes> sm2_encrypt(ByteView key_der, ByteView data) {
   return std::move(*encoded);
 }
 
+// sm2_private_key reads the key for decryption, which uses d alone.
 Result<sm2::Sm2PrivateKey> sm2_private_key(ByteView key_der) {
-  auto pkcs8 = sm2::private_key_from_pkcs8(key_der);
+  auto pkcs8 = sm2::private_key_from_pkcs8(key_der, sm2::PublicKeyPart::kSkip);
   if (pkcs8) return std::move(*pkcs8);
-  return sm2::private_key_from_sec1_der(key_der);
+  return sm2::private_key_from_sec1_der(key_der, sm2::PublicKeyPart::kSkip);
 }
 
 Result<Bytes> sm2_decrypt(ByteView key_der, ByteView ciphertext) {

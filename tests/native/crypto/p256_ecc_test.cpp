@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "crypto/sm2/fp_adx.h"
 #include "crypto/sm2/p256_pre_table.h"
+#include "support/cpu.h"
 #include "support/hex.h"
 #include "support/ossl.h"
 
@@ -34,9 +36,34 @@ FieldElement fe_hex(const std::string& h) {
   return p256_field::from_bytes(b.data());
 }
 
-// Oracle: OpenSSL's own SM2 group.
-class Sm2Oracle : public ::testing::Test {
+// The field backends and table scans behind the scalar multiplications,
+// forced in turn by withholding the features of the faster ones.
+struct FieldPath {
+  const char* name;
+  std::uint32_t withheld;
+  std::uint32_t needs;
+};
+constexpr FieldPath kFieldPaths[] = {
+#if defined(TARNWICK_SM2_FP_ADX)
+    {"adx_avx2", 0, fp::Adx::kFeatures | cpu::kAvx | cpu::kAvx2},
+    {"adx_sse2", cpu::kAvx2, fp::Adx::kFeatures},
+#endif
+    {"portable", cpu::kBmi2 | cpu::kAdx | cpu::kAvx2, 0},
+};
+
+void PrintTo(const FieldPath& p, std::ostream* os) { *os << p.name; }
+
+// Oracle: OpenSSL's own SM2 group. Every test runs on each field path the
+// processor offers.
+class Sm2Oracle : public ::testing::TestWithParam<FieldPath> {
  protected:
+  void SetUp() override {
+    const FieldPath& p = GetParam();
+    if ((cpu::testing::probed() & p.needs) != p.needs) GTEST_SKIP() << p.name << " needs features missing here";
+    cpu::testing::withhold(p.withheld);
+  }
+  void TearDown() override { cpu::testing::withhold(0); }
+
   ossl::EcGroupPtr group_{EC_GROUP_new_by_curve_name(NID_sm2)};
   ossl::BnCtxPtr ctx_{BN_CTX_new()};
 
@@ -98,7 +125,7 @@ std::vector<std::pair<std::string, std::string>> edge_scalars() {
   };
 }
 
-TEST_F(Sm2Oracle, MulBaseAndMulPointMatchOpenSsl) {
+TEST_P(Sm2Oracle, MulBaseAndMulPointMatchOpenSsl) {
   const JacobianPoint p = random_point();
   const auto p_ossl = to_ossl(p);
   // The same point under a z that is not 1 must give the same products.
@@ -123,7 +150,7 @@ TEST_F(Sm2Oracle, MulBaseAndMulPointMatchOpenSsl) {
 // (n − 32 … n − 1 in mul_point), low-weight scalars, and edge points: G,
 // −G, 2G, the point with the smallest x, a random point under z ≠ 1 — each
 // through the Scalar entry points, against OpenSSL.
-TEST_F(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
+TEST_P(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
   const JacobianPoint g = init_curve_params().g;
   JacobianPoint small_x = kInfinity;
   for (BN_ULONG sx = 1; is_infinity(small_x); ++sx) {
@@ -179,7 +206,7 @@ TEST_F(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
 // The joint s·G + t·P of verification against OpenSSL's EC_POINT_mul with
 // both scalars: random and edge scalars, and points G, −G and 2G, where the
 // two chains of additions meet equal and opposite operands (s = t, s = −t).
-TEST_F(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
+TEST_P(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
   const JacobianPoint g = init_curve_params().g;
   const ossl::BnPtr n = bn_hex(kNHex);
   std::vector<ossl::BnPtr> ks;
@@ -215,7 +242,48 @@ TEST_F(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
   }
 }
 
-TEST_F(Sm2Oracle, RepresentationsAtTheEdges) {
+// The verification's x test on the projective point: x1 mod n against a
+// candidate, for points under z ≠ 1 whose x lies below n and from n to
+// p − 1 (where x1 mod n = x1 − n, the second candidate); x found by OpenSSL.
+TEST_P(Sm2Oracle, AffineXMatchesModNWithoutInversion) {
+  const ossl::BnPtr n = bn_hex(kNHex);
+  const FieldElement z = fe_hex("00000000000000000000000000000000000000000000000000000000DEADBEEF");
+  struct Found {
+    const char* name;
+    JacobianPoint point;
+    ossl::BnPtr x_mod_n;
+  };
+  std::vector<Found> found;
+  for (const char* name : {"x_below_n", "x_at_least_n"}) {
+    ossl::BnPtr x(BN_new());
+    ASSERT_NE(BN_copy(x.get(), n.get()), nullptr);
+    if (std::string(name) == "x_below_n") {
+      ASSERT_EQ(BN_sub_word(x.get(), 1000), 1);
+    }
+    for (;; BN_add_word(x.get(), 1)) {
+      ossl::EcPointPtr pt(EC_POINT_new(group_.get()));
+      if (EC_POINT_set_compressed_coordinates(group_.get(), pt.get(), x.get(), 0, ctx_.get()) == 1) {
+        ossl::BnPtr m(BN_new());
+        ASSERT_EQ(BN_nnmod(m.get(), x.get(), n.get(), ctx_.get()), 1);
+        found.push_back({name, rescale(decode_point(hex::decode(encode(pt.get())).value()).value(), z),
+                         std::move(m)});
+        break;
+      }
+      ERR_clear_error();
+    }
+  }
+  for (const Found& f : found) {
+    SCOPED_TRACE(f.name);
+    const Scalar c = sm2_testing::scalar_of(*f.x_mod_n);
+    EXPECT_TRUE(affine_x_matches_mod_n_vartime(f.point, c));
+    ossl::BnPtr other(BN_dup(f.x_mod_n.get()));
+    ASSERT_EQ(BN_add_word(other.get(), 1), 1);
+    EXPECT_FALSE(affine_x_matches_mod_n_vartime(f.point, sm2_testing::scalar_of(*other)));
+    EXPECT_FALSE(affine_x_matches_mod_n_vartime(negate(init_curve_params().g), c));
+  }
+}
+
+TEST_P(Sm2Oracle, RepresentationsAtTheEdges) {
   const JacobianPoint g = init_curve_params().g;
   EXPECT_EQ(to_affine(mul_base(*bn_hex("1")).value()), g);
   EXPECT_EQ(to_affine(mul_point(*bn_hex("1"), g).value()), g);
@@ -230,7 +298,7 @@ TEST_F(Sm2Oracle, RepresentationsAtTheEdges) {
   }
 }
 
-TEST_F(Sm2Oracle, OversizedOrNegativeScalarsAreErrors) {
+TEST_P(Sm2Oracle, OversizedOrNegativeScalarsAreErrors) {
   const JacobianPoint g = init_curve_params().g;
   for (const char* k : {"10000000000000000000000000000000000000000000000000000000000000000",
                         "1FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", "-1"}) {
@@ -283,7 +351,7 @@ TEST(Sm2Booth, DigitsMatchTheDefinitionAndSumToTheScalar) {
   EXPECT_EQ(booth_digit(Scalar::from_word(16), 1, 5), 1);
 }
 
-TEST_F(Sm2Oracle, BaseTableFollowsItsRule) {
+TEST_P(Sm2Oracle, BaseTableFollowsItsRule) {
   const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
   ossl::BnPtr k(BN_new());
   for (int j = 0; j < p256_pre_table::kWindows; ++j) {
@@ -299,7 +367,7 @@ TEST_F(Sm2Oracle, BaseTableFollowsItsRule) {
   }
 }
 
-TEST_F(Sm2Oracle, PointOperations) {
+TEST_P(Sm2Oracle, PointOperations) {
   const JacobianPoint p = random_point();
   const JacobianPoint q = random_point();
   const auto p_ossl = to_ossl(p), q_ossl = to_ossl(q);
@@ -378,6 +446,9 @@ TEST(Sm2Points, EncodeDecodeAndCurveTest) {
   EXPECT_TRUE(is_on_curve(JacobianPoint{p256_field::mul(gx, zz), p256_field::mul(gy, p256_field::mul(zz, z)), z}));
   EXPECT_FALSE(is_on_curve(JacobianPoint{gx, p256_field::add(gy, p256_field::kOne), p256_field::kOne}));
 }
+
+INSTANTIATE_TEST_SUITE_P(FieldPaths, Sm2Oracle, ::testing::ValuesIn(kFieldPaths),
+                         [](const ::testing::TestParamInfo<FieldPath>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarnwick::sm2::p256_ecc

@@ -6,9 +6,12 @@
 #include <openssl/bn.h>
 #include <openssl/rand.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "crypto/sm2/fp_adx.h"
+#include "support/cpu.h"
 #include "support/hex.h"
 #include "support/ossl.h"
 
@@ -164,6 +167,83 @@ TEST_F(FieldOracle, MontgomeryOperationsMatchBignum) {
   ASSERT_EQ(BN_nnmod(e.get(), to_bn(all_ones).get(), p_.get(), ctx_.get()), 1);
   EXPECT_EQ(from_montgomery(to_montgomery(all_ones)), from_bn(e.get()));
   EXPECT_EQ(from_montgomery(to_montgomery(kP)), kZero);
+}
+
+// Both Montgomery backends (fp_adx.h) on raw limbs, against BIGNUM's
+// a·b·2^−256 mod p: edge values (0, 1, p − 1, p, p + 1, 2^256 − 1, values
+// around n, single bits and words) and random ones, reduced and not, as
+// either operand wherever the other one is below p.
+TEST_F(FieldOracle, MontgomeryBackendsMatchBignumOnRawLimbs) {
+  const char* const kEdges[] = {
+      "0", "1", "2", kPHex, "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFE",
+      "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF000000010000000000000000",
+      "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",
+      "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54122",
+      "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123",
+      "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54124",
+      "8000000000000000000000000000000000000000000000000000000000000000",
+      "FFFFFFFFFFFFFFFF", "10000000000000000", "FFFFFFFF00000000FFFFFFFF00000000FFFFFFFF00000000FFFFFFFF00000000",
+      "00000000FFFFFFFF00000000FFFFFFFF00000000FFFFFFFF00000000FFFFFFFF",
+  };
+  std::vector<FieldElement> values;
+  for (const char* h : kEdges) values.push_back(fe_hex(h));
+  for (int i = 0; i < 40; ++i) values.push_back(random(i % 2 == 0));
+  ossl::BnPtr r_inv(BN_new()), two256(BN_new());
+  ASSERT_EQ(BN_lshift(two256.get(), BN_value_one(), 256), 1);
+  ASSERT_NE(BN_mod_inverse(r_inv.get(), two256.get(), p_.get(), ctx_.get()), nullptr);
+  const auto limbs = [](const FieldElement& a) {
+    fp::Fe f;
+    for (int i = 0; i < 4; ++i) f.v[i] = (std::uint64_t{a.w[7 - 2 * i - 1]} << 32) | a.w[7 - 2 * i];
+    return f;
+  };
+  const auto plain = [](const fp::Fe& f) {
+    FieldElement a;
+    for (int i = 0; i < 4; ++i) {
+      a.w[7 - 2 * i] = static_cast<std::uint32_t>(f.v[i]);
+      a.w[7 - 2 * i - 1] = static_cast<std::uint32_t>(f.v[i] >> 32);
+    }
+    return a;
+  };
+  const auto want = [&](const FieldElement& a, const FieldElement& b) {
+    ossl::BnPtr t(BN_new());
+    EXPECT_EQ(BN_mul(t.get(), to_bn(a).get(), to_bn(b).get(), ctx_.get()), 1);
+    EXPECT_EQ(BN_mod_mul(t.get(), t.get(), r_inv.get(), p_.get(), ctx_.get()), 1);
+    return from_bn(t.get());
+  };
+  const bool adx = cpu::has(fp::Adx::kFeatures);
+  if (!adx) std::fprintf(stderr, "note: no BMI2+ADX here; the portable backend alone is checked\n");
+  const auto below_p = [&](const FieldElement& a) { return BN_cmp(to_bn(a).get(), p_.get()) < 0; };
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::size_t j = 0; j < values.size(); ++j) {
+      const FieldElement& a = values[i];
+      const FieldElement& b = values[j];
+      if (!below_p(a) && !below_p(b)) continue;
+      SCOPED_TRACE(std::to_string(i) + " " + std::to_string(j));
+      const FieldElement expected = want(a, b);
+      fp::Fe r;
+      fp::Portable::mul(r, limbs(a), limbs(b));
+      EXPECT_EQ(plain(r), expected);
+#if defined(TARNWICK_SM2_FP_ADX)
+      if (adx) {
+        fp::Adx::mul(r, limbs(a), limbs(b));
+        EXPECT_EQ(plain(r), expected);
+        fp::Fe aliased = limbs(a);
+        fp::Adx::mul(aliased, aliased, limbs(b));
+        EXPECT_EQ(plain(aliased), expected);
+      }
+#endif
+      if (i != j || !below_p(a)) continue;
+      fp::Portable::sqr(r, limbs(a));
+      EXPECT_EQ(plain(r), expected);
+#if defined(TARNWICK_SM2_FP_ADX)
+      if (adx) {
+        fp::Fe aliased = limbs(a);
+        fp::Adx::sqr(aliased, aliased);
+        EXPECT_EQ(plain(aliased), expected);
+      }
+#endif
+    }
+  }
 }
 
 TEST(Field, EdgeRows) {

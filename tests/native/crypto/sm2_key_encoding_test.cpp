@@ -231,24 +231,33 @@ TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
       {"public_key_empty", sec1(d, "", "00"), "", "PKCS#8 ASN.1 error: malformed ASN.1 DER value for BIT STRING",
        "malformed ASN.1 DER value for BIT STRING"},
   };
+  // Both ways of reading (with d·G, and d alone for decryption) accept and
+  // reject the same documents with the same texts.
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto from_p8 = private_key_from_pkcs8(pkcs8(kAlgHex, c.sec1_doc));
-    auto from_sec1 = private_key_from_sec1_der(c.sec1_doc);
-    if (c.want_d_hex.empty()) {
-      ASSERT_FALSE(from_p8.has_value());
-      ASSERT_FALSE(from_sec1.has_value());
-      EXPECT_EQ(from_p8.error().display(), c.pkcs8_error);
-      EXPECT_EQ(from_sec1.error().display(), c.sec1_error);
-      continue;
+    for (const PublicKeyPart part : {PublicKeyPart::kCompute, PublicKeyPart::kSkip}) {
+      SCOPED_TRACE(std::string(c.name) + (part == PublicKeyPart::kSkip ? " d_alone" : ""));
+      auto from_p8 = private_key_from_pkcs8(pkcs8(kAlgHex, c.sec1_doc), part);
+      auto from_sec1 = private_key_from_sec1_der(c.sec1_doc, part);
+      if (c.want_d_hex.empty()) {
+        ASSERT_FALSE(from_p8.has_value());
+        ASSERT_FALSE(from_sec1.has_value());
+        EXPECT_EQ(from_p8.error().display(), c.pkcs8_error);
+        EXPECT_EQ(from_sec1.error().display(), c.sec1_error);
+        continue;
+      }
+      ASSERT_TRUE(from_p8.has_value()) << from_p8.error().display();
+      ASSERT_TRUE(from_sec1.has_value()) << from_sec1.error().display();
+      const ossl::BnPtr want = biguint::from_bytes(unhex(c.want_d_hex));
+      EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_p8->d).get(), want.get()), 0);
+      EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_sec1->d).get(), want.get()), 0);
+      if (part == PublicKeyPart::kSkip) {
+        EXPECT_TRUE(p256_ecc::is_infinity(from_p8->public_key));
+        EXPECT_TRUE(p256_ecc::is_infinity(from_sec1->public_key));
+        continue;
+      }
+      EXPECT_EQ(p256_ecc::encode_uncompressed(from_p8->public_key),
+                p256_ecc::encode_uncompressed(p256_ecc::mul_base(*want).value()));
     }
-    ASSERT_TRUE(from_p8.has_value()) << from_p8.error().display();
-    ASSERT_TRUE(from_sec1.has_value()) << from_sec1.error().display();
-    const ossl::BnPtr want = biguint::from_bytes(unhex(c.want_d_hex));
-    EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_p8->d).get(), want.get()), 0);
-    EXPECT_EQ(BN_cmp(sm2_testing::bn_of(from_sec1->d).get(), want.get()), 0);
-    EXPECT_EQ(p256_ecc::encode_uncompressed(from_p8->public_key),
-              p256_ecc::encode_uncompressed(p256_ecc::mul_base(*want).value()));
   }
   EXPECT_TRUE(p256_ecc::is_infinity(private_key_from_sec1_der(sec1(std::string(64, '0'), "", "")).value().public_key));
 

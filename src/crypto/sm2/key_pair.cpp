@@ -7,6 +7,7 @@
 
 #include "support/ct.h"
 #include "support/os_random.h"
+#include "support/secret.h"
 
 namespace tarnwick::sm2 {
 namespace {
@@ -27,11 +28,11 @@ Result<Scalar> random_scalar() {
   for (int draw = 0; draw < kMaxDraws; ++draw) {
     const auto filled = os_random::fill(buf);
     if (!filled) {
-      OPENSSL_cleanse(buf.data(), buf.size());
+      wipe_memory(buf.data(), buf.size());
       return fail(filled.error().display());
     }
     Scalar k = Scalar::from_bytes(buf.data());
-    OPENSSL_cleanse(buf.data(), buf.size());
+    wipe_memory(buf.data(), buf.size());
     // Accept 1 ≤ k ≤ n − 2; a rejected draw is discarded, so the outcome of
     // the test tells nothing about the scalar that is kept.
     if (ct::declassify_mask(~scalar::is_zero(k) & scalar::less(k, limit))) return k;

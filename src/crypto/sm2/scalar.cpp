@@ -102,7 +102,7 @@ Scalar of(const Limbs& l) noexcept {
 
 }  // namespace
 
-Scalar::~Scalar() { OPENSSL_cleanse(v.data(), sizeof v); }
+Scalar::~Scalar() { wipe_memory(v.data(), sizeof v); }
 
 Scalar Scalar::from_bytes(const std::uint8_t in[32]) noexcept {
   Scalar s;

@@ -97,8 +97,9 @@ void after_js(napi_env env) {
     }
   }
   napi_value global, gc, ignored;
-  if (any && (napi_get_global(env, &global) != napi_ok || __real_napi_get_named_property(env, global, "gc", &gc) != napi_ok ||
-      __real_napi_call_function(env, global, gc, 0, nullptr, &ignored) != napi_ok)) {
+  if (any && (napi_get_global(env, &global) != napi_ok ||
+              __real_napi_get_named_property(env, global, "gc", &gc) != napi_ok ||
+              __real_napi_call_function(env, global, gc, 0, nullptr, &ignored) != napi_ok)) {
     napi_fatal_error("napi_faults", NAPI_AUTO_LENGTH, "detach: needs node --expose-gc", NAPI_AUTO_LENGTH);
   }
   if (pending) napi_throw(env, exception);

@@ -43,10 +43,10 @@ Result<Sm2PublicKey> public_key_from_spki(ByteView der);
 enum class PublicKeyPart : std::uint8_t { kCompute, kSkip };
 
 // private_key_from_pkcs8 reads a PrivateKeyInfo (version 0 or 1) of an SM2
-// key; the public point is recomputed as d·G (unless `part` is kSkip). Failures: "PKCS#8 ASN.1
-// error: " + DER text (the structure, the ECPrivateKey, or a rule of
-// private_key_from_sec1); "public key error: " + the SubjectPublicKeyInfo
-// text of a wrong algorithm or curve.
+// key; the public point is recomputed as d·G (unless `part` is kSkip).
+// Failures: "PKCS#8 ASN.1 error: " + DER text (the structure, the
+// ECPrivateKey, or a rule of private_key_from_sec1); "public key error: " +
+// the SubjectPublicKeyInfo text of a wrong algorithm or curve.
 Result<Sm2PrivateKey> private_key_from_pkcs8(ByteView der, PublicKeyPart part = PublicKeyPart::kCompute);
 
 // private_key_from_sec1 builds {d, d·G} from a decoded ECPrivateKey. d of

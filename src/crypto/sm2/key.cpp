@@ -45,8 +45,8 @@ struct SharedPoint {
   ByteView y() const { return ByteView(xy).last(kCoord); }
 };
 
-void set_shared(SharedPoint& s, const JacobianPoint& p) {
-  JacobianPoint a = p256_ecc::to_affine(p);
+// set_shared writes the affine point `a` and wipes it.
+void set_shared(SharedPoint& s, JacobianPoint& a) {
   p256_field::write_bytes(a.x, s.xy.data());
   p256_field::write_bytes(a.y, s.xy.data() + kCoord);
   wipe_object(a);
@@ -96,17 +96,19 @@ Result<Bytes> encrypt(const Sm2PublicKey& public_key, ByteView message) {
     bool kp_infinite = p256_ecc::is_infinity(kp);
     ct::declassify(&kp_infinite, sizeof kp_infinite);
     if (kp_infinite) return fail_with(Sm2Error::PointAtInfinity);
-    SharedPoint shared;
-    set_shared(shared, kp);
+    // A2: C1 = k·G, never at infinity for k in 1..n−2; both points are made
+    // affine by one inversion.
+    auto [shared_a, c1a] = p256_ecc::to_affine_pair(kp, p256_ecc::mul_base(*k));
     wipe_object(kp);
+    SharedPoint shared;
+    set_shared(shared, shared_a);
     // A5: t = KDF(x2 ‖ y2, klen); an all-zero t restarts with a new k.
     Bytes t = util::kdf(shared.xy, message.size());
     const WipeOnExit wipe_t(t);
     if (all_zero(t)) continue;
 
     Bytes out(kCipherOverhead + message.size());
-    // A2: C1 = k·G, published as the first part of the ciphertext.
-    JacobianPoint c1a = p256_ecc::to_affine(p256_ecc::mul_base(*k));
+    // C1 is published as the first part of the ciphertext.
     ct::declassify(&c1a, sizeof c1a);
     p256_field::write_bytes(c1a.x, out.data());
     p256_field::write_bytes(c1a.y, out.data() + kCoord);
@@ -151,9 +153,10 @@ Result<Bytes> decrypt_raw(const Sm2PrivateKey& private_key, ByteView raw) {
   bool dc1_infinite = p256_ecc::is_infinity(dc1);
   ct::declassify(&dc1_infinite, sizeof dc1_infinite);
   if (dc1_infinite) return fail_with(Sm2Error::PointAtInfinity);
-  SharedPoint shared;
-  set_shared(shared, dc1);
+  JacobianPoint dc1a = p256_ecc::to_affine(dc1);
   wipe_object(dc1);
+  SharedPoint shared;
+  set_shared(shared, dc1a);
 
   const ByteView c3 = raw.subspan(kC1, kC3);
   const ByteView c2 = raw.subspan(kC1 + kC3);

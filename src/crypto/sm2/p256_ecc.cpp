@@ -198,17 +198,40 @@ constexpr std::uint32_t kScanFeatures = cpu::kAvx | cpu::kAvx2;
   _mm256_storeu_si256(o + 1, acc1);
   _mm256_storeu_si256(o + 2, acc2);
 }
+
+// select_affine_avx512 is select_affine with one 64-byte load per entry and
+// the wanted one kept by a mask register: every entry is read.
+[[gnu::target("avx512f")]] void select_affine_avx512(point::Affine& out, const p256_pre_table::Window& w,
+                                                     unsigned magnitude) noexcept {
+  const __m512i target = _mm512_set1_epi64(magnitude);
+  const __m512i one = _mm512_set1_epi64(1);
+  __m512i index = one;
+  // Two accumulators, for even and odd entries, halve the chain of ORs.
+  __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+  const auto* e = reinterpret_cast<const __m512i*>(w.data());
+  for (int i = 0; i < p256_pre_table::kEntries; i += 2, e += 2) {
+    const __mmask8 m0 = _mm512_cmpeq_epi64_mask(index, target);
+    acc0 = _mm512_mask_or_epi64(acc0, m0, acc0, _mm512_loadu_si512(e));
+    index = _mm512_add_epi64(index, one);
+    const __mmask8 m1 = _mm512_cmpeq_epi64_mask(index, target);
+    acc1 = _mm512_mask_or_epi64(acc1, m1, acc1, _mm512_loadu_si512(e + 1));
+    index = _mm512_add_epi64(index, one);
+  }
+  _mm512_storeu_si512(&out, _mm512_or_si512(acc0, acc1));
+}
 #endif
 
-// Scans picks the masked scans once per multiplication: AVX2 where the
-// processor has it, else those above.
+// Scans picks the masked scans once per multiplication: AVX-512 or AVX2
+// where the processor has them, else those above.
 struct Scans {
 #if defined(TARNWICK_SM2_AVX2_SCAN)
   bool avx2 = cpu::has(kScanFeatures);
+  bool avx512 = cpu::has(cpu::kAvx512);
 #endif
 
   void affine(point::Affine& out, const p256_pre_table::Window& w, unsigned magnitude) const noexcept {
 #if defined(TARNWICK_SM2_AVX2_SCAN)
+    if (avx512) return select_affine_avx512(out, w, magnitude);
     if (avx2) return select_affine_avx2(out, w, magnitude);
 #endif
     select_affine(out, w, magnitude);
@@ -264,25 +287,56 @@ auto with_field(Fn&& fn) {
   return fn(fp::Portable{});
 }
 
+// affine_from returns the affine form of `j` given zi = 1/z (in Montgomery
+// form) and wipes its own temporaries.
 template <class F>
-JacobianPoint to_affine_impl(JacobianPoint& p) noexcept {
-  // The point may be secret (a shared point): its copies here are wiped.
-  point::Jacobian j = to_internal(p);
-  fp::Fe zi, zi2, zi3, x, y;
-  fp::invert(zi, j.z);
+JacobianPoint affine_from(const point::Jacobian& j, const fp::Fe& zi) noexcept {
+  fp::Fe zi2, zi3, x, y;
   F::sqr(zi2, zi);
   F::mul(zi3, zi2, zi);
   F::mul(x, j.x, zi2);
   F::mul(y, j.y, zi3);
   const JacobianPoint r{p256_field::from_montgomery(x), p256_field::from_montgomery(y), p256_field::kOne};
-  wipe_object(j);
-  wipe_object(zi);
   wipe_object(zi2);
   wipe_object(zi3);
   wipe_object(x);
   wipe_object(y);
+  return r;
+}
+
+template <class F>
+JacobianPoint to_affine_impl(JacobianPoint& p) noexcept {
+  // The point may be secret (a shared point): its copies here are wiped.
+  point::Jacobian j = to_internal(p);
+  fp::Fe zi;
+  fp::invert(zi, j.z);
+  const JacobianPoint r = affine_from<F>(j, zi);
+  wipe_object(j);
+  wipe_object(zi);
   wipe_object(p);
   return r;
+}
+
+template <class F>
+std::pair<JacobianPoint, JacobianPoint> to_affine_pair_impl(JacobianPoint& p, JacobianPoint& q) noexcept {
+  // Either point may be secret (the shared point of encryption): every copy
+  // here is wiped.
+  point::Jacobian jp = to_internal(p), jq = to_internal(q);
+  fp::Fe zz, inv, zi;
+  F::mul(zz, jp.z, jq.z);
+  fp::invert(inv, zz);
+  F::mul(zi, inv, jq.z);
+  const JacobianPoint rp = affine_from<F>(jp, zi);
+  F::mul(zi, inv, jp.z);
+  const JacobianPoint rq = affine_from<F>(jq, zi);
+  wipe_object(jp);
+  wipe_object(jq);
+  wipe_object(zz);
+  wipe_object(inv);
+  wipe_object(zi);
+  wipe_object(p);
+  wipe_object(q);
+  return {rp, rq};
 }
 
 template <class F>
@@ -446,6 +500,10 @@ JacobianPoint negate(JacobianPoint p) noexcept { return JacobianPoint{p.x, sub(p
 
 JacobianPoint to_affine(JacobianPoint p) noexcept {
   return with_field([&](auto f) { return to_affine_impl<decltype(f)>(p); });
+}
+
+std::pair<JacobianPoint, JacobianPoint> to_affine_pair(JacobianPoint p, JacobianPoint q) noexcept {
+  return with_field([&](auto f) { return to_affine_pair_impl<decltype(f)>(p, q); });
 }
 
 JacobianPoint to_affine_public(JacobianPoint p) noexcept {

@@ -9,6 +9,8 @@
 // branch on them.
 #pragma once
 
+#include <utility>
+
 #include <array>
 #include <cstdint>
 #include <expected>
@@ -57,6 +59,10 @@ JacobianPoint negate(JacobianPoint p) noexcept;
 // to_affine returns (x/z², y/z³, 1), fully reduced; (0, 0, 1) for a point
 // at infinity. Constant time.
 JacobianPoint to_affine(JacobianPoint p) noexcept;
+// to_affine_pair is to_affine of two points at once, by one inversion of
+// z_p·z_q (Montgomery's trick). Neither point may be at infinity. Constant
+// time.
+std::pair<JacobianPoint, JacobianPoint> to_affine_pair(JacobianPoint p, JacobianPoint q) noexcept;
 
 // to_affine_public is to_affine for a public point: one with z = 1 (a
 // decoded key, or a key kept in affine form) is only reduced, without an

@@ -45,10 +45,11 @@ struct FieldPath {
 };
 constexpr FieldPath kFieldPaths[] = {
 #if defined(TARNWICK_SM2_FP_ADX)
-    {"adx_avx2", 0, fp::Adx::kFeatures | cpu::kAvx | cpu::kAvx2},
-    {"adx_sse2", cpu::kAvx2, fp::Adx::kFeatures},
+    {"adx_avx512", 0, fp::Adx::kFeatures | cpu::kAvx | cpu::kAvx2 | cpu::kAvx512},
+    {"adx_avx2", cpu::kAvx512, fp::Adx::kFeatures | cpu::kAvx | cpu::kAvx2},
+    {"adx_sse2", cpu::kAvx2 | cpu::kAvx512, fp::Adx::kFeatures},
 #endif
-    {"portable", cpu::kBmi2 | cpu::kAdx | cpu::kAvx2, 0},
+    {"portable", cpu::kBmi2 | cpu::kAdx | cpu::kAvx2 | cpu::kAvx512, 0},
 };
 
 void PrintTo(const FieldPath& p, std::ostream* os) { *os << p.name; }
@@ -399,6 +400,11 @@ TEST_P(Sm2Oracle, PointOperations) {
   EXPECT_EQ(to_affine(kInfinity), (JacobianPoint{p256_field::kZero, p256_field::kZero, p256_field::kOne}));
   EXPECT_EQ(to_affine(p), p);
   EXPECT_EQ(to_affine(rescale(p, z1)), p);
+  // One inversion for two points: each gets its own z back out, whatever
+  // the other's (z = 1 included).
+  EXPECT_EQ(to_affine_pair(rescale(p, z1), rescale(q, z2)), std::make_pair(p, q));
+  EXPECT_EQ(to_affine_pair(rescale(q, z_last_one), p), std::make_pair(q, p));
+  EXPECT_EQ(to_affine_pair(rescale(p, z2), rescale(p, z1)), std::make_pair(p, p));
 }
 
 TEST(Sm2Points, EncodeDecodeAndCurveTest) {

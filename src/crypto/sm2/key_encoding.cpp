@@ -177,7 +177,13 @@ der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key, Publ
   Sm2PrivateKey out{Scalar::from_bytes(be), p256_ecc::kInfinity};
   wipe_object(be);
   if (part == PublicKeyPart::kCompute) {
-    out.public_key = public_point(out.d);
+    // An uncompressed public key in the document, when it is d·G's affine
+    // form, is taken as that form; any other claim changes nothing.
+    std::optional<Sm2PublicKey> claimed;
+    if (key.public_key && key.public_key->size() == 65 && (*key.public_key)[0] == 0x04) {
+      if (auto decoded = p256_ecc::decode_point(*key.public_key)) claimed = *decoded;
+    }
+    out.public_key = claimed ? public_point(out.d, *claimed) : public_point(out.d);
     if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
   }
   if (key.public_key) {

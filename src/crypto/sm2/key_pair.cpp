@@ -40,14 +40,30 @@ Result<Scalar> random_scalar() {
   return fail("the random source yields no scalar in range");
 }
 
-Sm2PublicKey public_point(const Scalar& d) noexcept {
-  const p256_ecc::JacobianPoint p = p256_ecc::mul_base(d);
+namespace {
+
+// affine_public returns the affine form of d·G, or (1, 1, 0) at infinity.
+Sm2PublicKey affine_public(const p256_ecc::JacobianPoint& p) noexcept {
   p256_ecc::JacobianPoint a = p256_ecc::to_affine(p);
   bool infinity = p256_ecc::is_infinity(p);
-  // The public key is public; its projective form never leaves this function.
+  // The public key is public; its projective form never leaves this file.
   ct::declassify(&infinity, sizeof infinity);
   ct::declassify(&a, sizeof a);
   return infinity ? p256_ecc::kInfinity : a;
+}
+
+}  // namespace
+
+Sm2PublicKey public_point(const Scalar& d) noexcept { return affine_public(p256_ecc::mul_base(d)); }
+
+Sm2PublicKey public_point(const Scalar& d, const Sm2PublicKey& claimed) noexcept {
+  const p256_ecc::JacobianPoint p = p256_ecc::mul_base(d);
+  // The claim is public, and whether it is d·G's affine form tells no more
+  // than d·G itself.
+  bool same = claimed.z == p256_field::kOne && p256_field::is_reduced(claimed.x) &&
+              p256_field::is_reduced(claimed.y) && p256_ecc::is_affine_form(p, claimed);
+  ct::declassify(&same, sizeof same);
+  return same ? claimed : affine_public(p);
 }
 
 Result<Sm2KeyPair> generate_key_pair() {

@@ -46,6 +46,12 @@ Result<Scalar> random_scalar();
 // and is treated as public from here on.
 Sm2PublicKey public_point(const Scalar& d) noexcept;
 
+// public_point with a claim: the same point, where `claimed` (a point the
+// key document carries, z = 1, not yet checked) serves as the affine form
+// when it is exactly d·G's, which saves the inversion; otherwise d·G is made
+// affine as above.
+Sm2PublicKey public_point(const Scalar& d, const Sm2PublicKey& claimed) noexcept;
+
 // generate_key_pair returns {d·G, {d, d·G}} for d = random_scalar(), the
 // point in affine form. Fails with the random source's text, or "invalid
 // public key" when d·G is not on the curve.

@@ -472,6 +472,18 @@ bool affine_x_matches_mod_n_impl(const JacobianPoint& p_in, const Scalar& c) noe
   return carry == 0 && borrow == 1 && matches(x2);
 }
 
+template <class F>
+bool is_affine_form_impl(const JacobianPoint& p_in, const JacobianPoint& a_in) noexcept {
+  const point::Jacobian p = to_internal(p_in);
+  const point::Jacobian a = to_internal(a_in);
+  fp::Fe zz, zzz, x, y;
+  F::sqr(zz, p.z);
+  F::mul(zzz, zz, p.z);
+  F::mul(x, a.x, zz);
+  F::mul(y, a.y, zzz);
+  return (~fp::is_zero(p.z) & fp::equal(x, p.x) & fp::equal(y, p.y)) != 0;
+}
+
 }  // namespace
 
 const CurveParams& init_curve_params() {
@@ -573,6 +585,10 @@ JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const Jac
 
 bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept {
   return with_field([&](auto f) { return affine_x_matches_mod_n_impl<decltype(f)>(p, c); });
+}
+
+bool is_affine_form(const JacobianPoint& p, const JacobianPoint& a) noexcept {
+  return with_field([&](auto f) { return is_affine_form_impl<decltype(f)>(p, a); });
 }
 
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p) {

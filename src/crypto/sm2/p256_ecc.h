@@ -112,6 +112,11 @@ JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const Jac
 // p, without an inversion. Not constant time: for verification only.
 bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept;
 
+// is_affine_form reports whether the affine point `a` (z = 1, both
+// coordinates below p) is `p`, by comparing X with x·Z² and Y with y·Z³,
+// without an inversion; never for `p` at infinity. Constant time.
+bool is_affine_form(const JacobianPoint& p, const JacobianPoint& a) noexcept;
+
 // booth_digit returns the signed digit of window `index` in the Booth
 // recoding of `k` with `bits`-bit windows: Σ digit_i·2^(bits·i) = k over the
 // windows that cover bit 256, each digit in −2^(bits−1)..2^(bits−1).

@@ -12,6 +12,9 @@
 #include <string>
 #include <unistd.h>
 
+#include <openssl/ec.h>
+#include <openssl/obj_mac.h>
+
 #include "crypto/sm2/biguint.h"
 #include "support/der.h"
 #include "support/hex.h"
@@ -206,11 +209,34 @@ TEST(Sm2KeyEncoding, PublicKeyReaderAcceptsAndRejects) {
   EXPECT_EQ(public_key_from_spki(truncated).error().display().rfind("ASN.1 error: ", 0), 0u);
 }
 
+// openssl_public returns d·G (04 ‖ x ‖ y, hex) and its negation, by
+// OpenSSL's SM2 group.
+std::pair<std::string, std::string> openssl_public(const std::string& d_hex) {
+  const ossl::EcGroupPtr group(EC_GROUP_new_by_curve_name(NID_sm2));
+  const ossl::BnCtxPtr ctx(BN_CTX_new());
+  const ossl::BnPtr d = biguint::from_bytes(unhex(d_hex));
+  const ossl::EcPointPtr p(EC_POINT_new(group.get()));
+  EXPECT_EQ(EC_POINT_mul(group.get(), p.get(), d.get(), nullptr, nullptr, ctx.get()), 1);
+  Bytes out(65);
+  EXPECT_EQ(EC_POINT_point2oct(group.get(), p.get(), POINT_CONVERSION_UNCOMPRESSED, out.data(), 65, ctx.get()),
+            65u);
+  const std::string pub = hex::encode(out);
+  EXPECT_EQ(EC_POINT_invert(group.get(), p.get(), ctx.get()), 1);
+  EXPECT_EQ(EC_POINT_point2oct(group.get(), p.get(), POINT_CONVERSION_UNCOMPRESSED, out.data(), 65, ctx.get()),
+            65u);
+  return {pub, hex::encode(out)};
+}
+
 TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
   const std::string d = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
   const std::string sm2_oid = "2a811ccf5501822d";
   const std::string p256_oid = "2a8648ce3d030107";
   const std::string other_pub = "00" + kGHex;  // G belongs to d = 1, not d
+  // The document's own point, and points that share its x: the public key
+  // read is d·G whichever of them the document carries.
+  const auto [own, own_negated] = openssl_public(d);
+  const bool y_odd = (unhex(own.substr(128, 2))[0] & 1) != 0;
+  const std::string own_compressed = (y_odd ? "03" : "02") + own.substr(2, 64);
   struct Case {
     const char* name;
     Bytes sec1_doc;
@@ -223,6 +249,9 @@ TEST(Sm2KeyEncoding, PrivateKeyReadersAcceptAndReject) {
       {"left_padded_33", sec1("00" + d, "", ""), d, "", ""},
       {"other_curve_params", sec1(d, p256_oid, ""), d, "", ""},
       {"public_key_of_another_scalar", sec1(d, sm2_oid, other_pub), d, "", ""},
+      {"own_public_key", sec1(d, sm2_oid, "00" + own), d, "", ""},
+      {"own_public_key_negated", sec1(d, sm2_oid, "00" + own_negated), d, "", ""},
+      {"own_public_key_compressed", sec1(d, "", "00" + own_compressed), d, "", ""},
       {"all_zero_d", sec1(std::string(64, '0'), "", ""), "00", "", ""},
       {"d_33_bytes", sec1("01" + d, "", ""), "", "PKCS#8 ASN.1 error: malformed ASN.1 DER value for SEQUENCE",
        "malformed ASN.1 DER value for SEQUENCE"},

@@ -1,9 +1,11 @@
 #include "support/base64.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "support/hex.h"
 
@@ -95,6 +97,56 @@ TEST(Base64, DecodesIntoOneExactAllocation) {
   }
   EXPECT_EQ(base64::decode_secret("Zm9v Zm9v").error().display(), "Invalid symbol 32, offset 4.");
   EXPECT_TRUE(base64::decode_secret("")->empty());
+}
+
+// openssl_decode decodes a valid, padded text with OpenSSL's EVP_DecodeBlock
+// (which leaves the padding's zero bytes in its output; they are dropped).
+Bytes openssl_decode(const std::string& text) {
+  Bytes out(text.size() / 4 * 3);
+  const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  EXPECT_EQ(static_cast<std::size_t>(n), out.size());
+  const std::size_t pads = static_cast<std::size_t>(std::count(text.end() - std::min<std::ptrdiff_t>(2, static_cast<std::ptrdiff_t>(text.size())), text.end(), '='));
+  out.resize(out.size() - pads);
+  return out;
+}
+
+// Bytes are encoded 12 at a time and the body of a text is read 16 symbols
+// at a time where the processor allows, the rest one by one: at every length
+// across several such blocks the texts are OpenSSL's encoder's and decode
+// to their bytes, and every byte value at
+// positions inside, at the edges of and after the blocks is taken as its
+// symbol or refused at its own offset.
+TEST(Base64, AgreesWithOpensslAcrossBlockEdges) {
+  Bytes all(200);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 151 + 17);
+  for (std::size_t n = 0; n <= all.size(); ++n) {
+    SCOPED_TRACE(n);
+    std::string text(4 * ((n + 2) / 3), '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), all.data(), static_cast<int>(n));
+    EXPECT_EQ(base64::encode(ByteView(all).first(n)), text);
+    auto back = base64::decode(text);
+    ASSERT_TRUE(back.has_value()) << back.error().display();
+    EXPECT_EQ(*back, Bytes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n)));
+  }
+  std::string text(64, '\0');  // 48 bytes: a body of 60 symbols and a final group
+  EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), all.data(), 48);
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::size_t pos : {0u, 7u, 15u, 16u, 31u, 32u, 47u, 48u, 55u, 59u}) {
+    for (int b = 0; b < 256; ++b) {
+      SCOPED_TRACE(std::to_string(pos) + " " + std::to_string(b));
+      std::string t = text;
+      t[pos] = static_cast<char>(b);
+      auto r = base64::decode(t);
+      if (kAlphabet.find(static_cast<char>(b)) != std::string_view::npos) {
+        ASSERT_TRUE(r.has_value()) << r.error().display();
+        EXPECT_EQ(*r, openssl_decode(t));
+      } else {
+        ASSERT_FALSE(r.has_value());
+        EXPECT_EQ(r.error().display(), "Invalid symbol " + std::to_string(b) + ", offset " + std::to_string(pos) + ".");
+      }
+    }
+  }
 }
 
 TEST(Hex, EncodesLowercaseAndDecodesEitherCase) {

@@ -50,6 +50,26 @@ struct Portable {
 
 #if defined(TARNWICK_SM2_FP_ADX)
 
+// The operands of the assembly. An optimising build passes each limb as a
+// memory operand, which the compiler addresses as it likes (often from the
+// stack frame, with no register); an unoptimised or sanitized build has too
+// few registers left for that, so there an operand is a pointer register
+// and the limbs are at 8·i from it, with a memory clobber.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARNWICK_SM2_FP_ASAN 1
+#endif
+#endif
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__) && !defined(TARNWICK_SM2_FP_ASAN)
+#define TARNWICK_SM2_LIMB(N, I) "%[" #N #I "]"
+#define TARNWICK_SM2_IN(N, A) [N##0] "m"((A).v[0]), [N##1] "m"((A).v[1]), [N##2] "m"((A).v[2]), [N##3] "m"((A).v[3])
+#define TARNWICK_SM2_CLOBBERS "cc"
+#else
+#define TARNWICK_SM2_LIMB(N, I) #I "*8(%[" #N "])"
+#define TARNWICK_SM2_IN(N, A) [N] "r"((A).v)
+#define TARNWICK_SM2_CLOBBERS "cc", "memory"
+#endif
+
 // The Montgomery reduction of t = t_lo + t_hi·2^256 (the 512-bit value in
 // %[t0] … %[t7], below p·R) uses (t + M·p)/R = t_hi + (t_lo + M·p)/R: the
 // low half alone is reduced in place, in four steps, and t_hi added after.
@@ -136,6 +156,11 @@ struct Portable {
   "adox %[x3], %[" R4 "]\n\t"                                   \
   "adc $0, %[" R4 "]\n\t"
 
+// A row of a·b: the limbs of b as the four operands.
+#define TARNWICK_SM2_MUL_ROW_B(R0, R1, R2, R3, R4)                                                    \
+  TARNWICK_SM2_MUL_ROW(TARNWICK_SM2_LIMB(b, 0), TARNWICK_SM2_LIMB(b, 1), TARNWICK_SM2_LIMB(b, 2), \
+                       TARNWICK_SM2_LIMB(b, 3), R0, R1, R2, R3, R4)
+
 // Adx is the field backend with MULX, ADCX and ADOX. Besides mul and sqr
 // it has the additions and small multiples the point formulas use, in
 // assembly too (each a few instructions shorter than the compiled
@@ -147,33 +172,27 @@ struct Adx {
   // may alias either operand.
   [[gnu::always_inline]] static void mul(Fe& r, const Fe& a, const Fe& b) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x2, x3, rdx;
-    // The operand pointers ride in x0 and x1, which the reduction reuses as
-    // scratch (eight limbs as memory operands need more registers than an
-    // unoptimised, instrumented build has).
-    const u64* x0 = a.v;
-    const u64* x1 = b.v;
     __asm__(
-        "mov 0(%[x0]), %%rdx\n\t"
-        "mulx 0(%[x1]), %[t0], %[t1]\n\t"
-        "mulx 8(%[x1]), %[x2], %[t2]\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 0) ", %%rdx\n\t"
+        "mulx " TARNWICK_SM2_LIMB(b, 0) ", %[t0], %[t1]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(b, 1) ", %[x2], %[t2]\n\t"
         "add %[x2], %[t1]\n\t"
-        "mulx 16(%[x1]), %[x2], %[t3]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(b, 2) ", %[x2], %[t3]\n\t"
         "adc %[x2], %[t2]\n\t"
-        "mulx 24(%[x1]), %[x2], %[t4]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(b, 3) ", %[x2], %[t4]\n\t"
         "adc %[x2], %[t3]\n\t"
         "adc $0, %[t4]\n\t"
-        "mov 8(%[x0]), %%rdx\n\t"
-        TARNWICK_SM2_MUL_ROW("0(%[x1])", "8(%[x1])", "16(%[x1])", "24(%[x1])", "t1", "t2", "t3", "t4", "t5")
-        "mov 16(%[x0]), %%rdx\n\t"
-        TARNWICK_SM2_MUL_ROW("0(%[x1])", "8(%[x1])", "16(%[x1])", "24(%[x1])", "t2", "t3", "t4", "t5", "t6")
-        "mov 24(%[x0]), %%rdx\n\t"
-        TARNWICK_SM2_MUL_ROW("0(%[x1])", "8(%[x1])", "16(%[x1])", "24(%[x1])", "t3", "t4", "t5", "t6", "t7")
-        TARNWICK_SM2_REDUCE("%[x0]", "%[x1]")
+        "mov " TARNWICK_SM2_LIMB(a, 1) ", %%rdx\n\t"
+        TARNWICK_SM2_MUL_ROW_B("t1", "t2", "t3", "t4", "t5")
+        "mov " TARNWICK_SM2_LIMB(a, 2) ", %%rdx\n\t"
+        TARNWICK_SM2_MUL_ROW_B("t2", "t3", "t4", "t5", "t6")
+        "mov " TARNWICK_SM2_LIMB(a, 3) ", %%rdx\n\t"
+        TARNWICK_SM2_MUL_ROW_B("t3", "t4", "t5", "t6", "t7")
+        TARNWICK_SM2_REDUCE("%[x2]", "%[x3]")
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
-          [t6] "=&r"(t6), [t7] "=&r"(t7), [x0] "+&r"(x0), [x1] "+&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3),
-          "=&d"(rdx)
-        : [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
-        : "cc", "memory");
+          [t6] "=&r"(t6), [t7] "=&r"(t7), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(rdx)
+        : TARNWICK_SM2_IN(a, a), TARNWICK_SM2_IN(b, b), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
+        : TARNWICK_SM2_CLOBBERS);
     r.v[0] = t4;
     r.v[1] = t5;
     r.v[2] = t6;
@@ -187,48 +206,47 @@ struct Adx {
   // sqr sets `r` = a²·R⁻¹ mod p. `r` may alias `a`.
   [[gnu::always_inline]] static void sqr(Fe& r, const Fe& a) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x2, x3, rdx;
-    const u64* x0 = a.v;
     __asm__(
         // The products a_i·a_j for i < j.
-        "mov 0(%[x0]), %%rdx\n\t"
-        "mulx 8(%[x0]), %[t1], %[t2]\n\t"
-        "mulx 16(%[x0]), %[x2], %[t3]\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 0) ", %%rdx\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 1) ", %[t1], %[t2]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 2) ", %[x2], %[t3]\n\t"
         "add %[x2], %[t2]\n\t"
-        "mulx 24(%[x0]), %[x2], %[t4]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 3) ", %[x2], %[t4]\n\t"
         "adc %[x2], %[t3]\n\t"
         "adc $0, %[t4]\n\t"
-        "mov 8(%[x0]), %%rdx\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 1) ", %%rdx\n\t"
         "xor %k[t5], %k[t5]\n\t"
-        "mulx 16(%[x0]), %[x2], %[x3]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 2) ", %[x2], %[x3]\n\t"
         "adcx %[x2], %[t3]\n\t"
         "adox %[x3], %[t4]\n\t"
-        "mulx 24(%[x0]), %[x2], %[x3]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 3) ", %[x2], %[x3]\n\t"
         "adcx %[x2], %[t4]\n\t"
         "adox %[x3], %[t5]\n\t"
         "adc $0, %[t5]\n\t"
-        "mov 16(%[x0]), %%rdx\n\t"
-        "mulx 24(%[x0]), %[x2], %[t6]\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 2) ", %%rdx\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 3) ", %[x2], %[t6]\n\t"
         "add %[x2], %[t5]\n\t"
         "adc $0, %[t6]\n\t"
         // Doubled on the CF chain, plus the squares a_i² on the OF chain.
         "xor %k[t7], %k[t7]\n\t"
-        "mov 0(%[x0]), %%rdx\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 0) ", %%rdx\n\t"
         "mulx %%rdx, %[t0], %[x3]\n\t"
         "adcx %[t1], %[t1]\n\t"
         "adox %[x3], %[t1]\n\t"
-        "mov 8(%[x0]), %%rdx\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 1) ", %%rdx\n\t"
         "mulx %%rdx, %[x2], %[x3]\n\t"
         "adcx %[t2], %[t2]\n\t"
         "adox %[x2], %[t2]\n\t"
         "adcx %[t3], %[t3]\n\t"
         "adox %[x3], %[t3]\n\t"
-        "mov 16(%[x0]), %%rdx\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 2) ", %%rdx\n\t"
         "mulx %%rdx, %[x2], %[x3]\n\t"
         "adcx %[t4], %[t4]\n\t"
         "adox %[x2], %[t4]\n\t"
         "adcx %[t5], %[t5]\n\t"
         "adox %[x3], %[t5]\n\t"
-        "mov 24(%[x0]), %%rdx\n\t"
+        "mov " TARNWICK_SM2_LIMB(a, 3) ", %%rdx\n\t"
         "mulx %%rdx, %[x2], %[x3]\n\t"
         "adcx %[t6], %[t6]\n\t"
         "adox %[x2], %[t6]\n\t"
@@ -237,8 +255,8 @@ struct Adx {
         TARNWICK_SM2_REDUCE("%[x2]", "%[x3]")
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
           [t6] "=&r"(t6), [t7] "=&r"(t7), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(rdx)
-        : [x0] "r"(x0), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
-        : "cc", "memory");
+        : TARNWICK_SM2_IN(a, a), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
+        : TARNWICK_SM2_CLOBBERS);
     r.v[0] = t4;
     r.v[1] = t5;
     r.v[2] = t6;
@@ -298,13 +316,12 @@ struct Adx {
   // conditional subtraction of p.
   [[gnu::always_inline]] static void mul_by_3(Fe& r, const Fe& a) noexcept {
     u64 r0, r1, r2, r3, h0, h1, h2, h3, x, rdx;
-    const u64* pa = a.v;
     __asm__(
         "mov $3, %%edx\n\t"
-        "mulx 0(%[pa]), %[r0], %[h0]\n\t"
-        "mulx 8(%[pa]), %[r1], %[h1]\n\t"
-        "mulx 16(%[pa]), %[r2], %[h2]\n\t"
-        "mulx 24(%[pa]), %[r3], %[h3]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 0) ", %[r0], %[h0]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 1) ", %[r1], %[h1]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 2) ", %[r2], %[h2]\n\t"
+        "mulx " TARNWICK_SM2_LIMB(a, 3) ", %[r3], %[h3]\n\t"
         "add %[h0], %[r1]\n\t"
         "adc %[h1], %[r2]\n\t"
         "adc %[h2], %[r3]\n\t"
@@ -323,8 +340,8 @@ struct Adx {
                                     "%[x]")
         : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [h0] "=&r"(h0), [h1] "=&r"(h1),
           [h2] "=&r"(h2), [h3] "=&r"(h3), [x] "=&r"(x), "=&d"(rdx)
-        : [pa] "r"(pa), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
-        : "cc", "memory");
+        : TARNWICK_SM2_IN(a, a), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
+        : TARNWICK_SM2_CLOBBERS);
     r.v[0] = r0;
     r.v[1] = r1;
     r.v[2] = r2;
@@ -398,6 +415,11 @@ struct Adx {
 };
 
 #undef TARNWICK_SM2_MUL_ROW
+#undef TARNWICK_SM2_MUL_ROW_B
+#undef TARNWICK_SM2_LIMB
+#undef TARNWICK_SM2_IN
+#undef TARNWICK_SM2_CLOBBERS
+#undef TARNWICK_SM2_FP_ASAN
 #undef TARNWICK_SM2_SELECT_BELOW_P
 #undef TARNWICK_SM2_REDUCE
 #undef TARNWICK_SM2_REDUCE_STEP

@@ -29,6 +29,7 @@
 #include "crypto/sm2/key_pair.h"
 #include "crypto/sm2/p256_ecc.h"
 #include "crypto/sm2/p256_field.h"
+#include "crypto/sm2/p256_point.h"
 #include "crypto/sm2/scalar.h"
 #include "crypto/sm2/sign.h"
 #include "crypto/sm2/verify.h"
@@ -523,6 +524,72 @@ void BM_fp_sqr_adx(benchmark::State& state) {
 }
 #endif
 
+// The additions and the point formulas over either field backend, each in a
+// dependent chain (the result is the next operand). Every one runs in
+// constant time, so the operand values do not matter.
+template <class F>
+void BM_fp_add_backend(benchmark::State& state) {
+  sm2::fp::Fe a = sm2::p256_field::to_montgomery(fe(1));
+  const sm2::fp::Fe b = sm2::p256_field::to_montgomery(fe(2));
+  for (auto _ : state) {
+    F::add(a, a, b);
+    benchmark::DoNotOptimize(a);
+  }
+}
+
+template <class F>
+void BM_fp_sub_backend(benchmark::State& state) {
+  sm2::fp::Fe a = sm2::p256_field::to_montgomery(fe(1));
+  const sm2::fp::Fe b = sm2::p256_field::to_montgomery(fe(2));
+  for (auto _ : state) {
+    F::sub(a, a, b);
+    benchmark::DoNotOptimize(a);
+  }
+}
+
+sm2::point::Jacobian bench_point(std::uint32_t seed) {
+  return {sm2::p256_field::to_montgomery(fe(seed)), sm2::p256_field::to_montgomery(fe(seed + 1)),
+          sm2::p256_field::to_montgomery(fe(seed + 2))};
+}
+
+template <class F>
+void BM_point_dbl(benchmark::State& state) {
+  sm2::point::Jacobian p = bench_point(1);
+  for (auto _ : state) {
+    sm2::point::dbl<F>(p, p);
+    benchmark::DoNotOptimize(p);
+  }
+}
+
+template <class F>
+void BM_point_add(benchmark::State& state) {
+  sm2::point::Jacobian p = bench_point(1);
+  const sm2::point::Jacobian q = bench_point(4);
+  for (auto _ : state) {
+    sm2::point::add<F>(p, p, q, false);
+    benchmark::DoNotOptimize(p);
+  }
+}
+
+template <class F>
+void BM_point_add_affine(benchmark::State& state) {
+  sm2::point::Jacobian p = bench_point(1);
+  const sm2::point::Affine q{sm2::p256_field::to_montgomery(fe(4)), sm2::p256_field::to_montgomery(fe(5))};
+  for (auto _ : state) {
+    sm2::point::add_affine<F>(p, p, q, 0, false);
+    benchmark::DoNotOptimize(p);
+  }
+}
+
+// needs_adx skips a row without BMI2+ADX, then runs it.
+template <void (*Row)(benchmark::State&)>
+void BM_needs_adx(benchmark::State& state) {
+#if defined(TARNWICK_SM2_FP_ADX)
+  if (!cpu::has(sm2::fp::Adx::kFeatures)) return state.SkipWithError("no BMI2+ADX");
+#endif
+  Row(state);
+}
+
 // The portable paths of the scalar multiplications, forced by withholding
 // BMI2, ADX and AVX2 for the row.
 template <void (*Row)(benchmark::State&)>
@@ -537,6 +604,18 @@ BENCHMARK(BM_fp_sqr)->Name("sm2_fp_sqr_montgomery/ours");
 #if defined(TARNWICK_SM2_FP_ADX)
 BENCHMARK(BM_fp_mul_adx)->Name("sm2_fp_mul_montgomery/ours_adx");
 BENCHMARK(BM_fp_sqr_adx)->Name("sm2_fp_sqr_montgomery/ours_adx");
+#endif
+BENCHMARK(BM_fp_add_backend<sm2::fp::Portable>)->Name("sm2_fp_add/ours");
+BENCHMARK(BM_fp_sub_backend<sm2::fp::Portable>)->Name("sm2_fp_sub/ours");
+BENCHMARK(BM_point_dbl<sm2::fp::Portable>)->Name("sm2_fp_point_dbl/ours");
+BENCHMARK(BM_point_add<sm2::fp::Portable>)->Name("sm2_fp_point_add/ours");
+BENCHMARK(BM_point_add_affine<sm2::fp::Portable>)->Name("sm2_fp_point_add_affine/ours");
+#if defined(TARNWICK_SM2_FP_ADX)
+BENCHMARK(BM_needs_adx<BM_fp_add_backend<sm2::fp::Adx>>)->Name("sm2_fp_add/ours_adx");
+BENCHMARK(BM_needs_adx<BM_fp_sub_backend<sm2::fp::Adx>>)->Name("sm2_fp_sub/ours_adx");
+BENCHMARK(BM_needs_adx<BM_point_dbl<sm2::fp::Adx>>)->Name("sm2_fp_point_dbl/ours_adx");
+BENCHMARK(BM_needs_adx<BM_point_add<sm2::fp::Adx>>)->Name("sm2_fp_point_add/ours_adx");
+BENCHMARK(BM_needs_adx<BM_point_add_affine<sm2::fp::Adx>>)->Name("sm2_fp_point_add_affine/ours_adx");
 #endif
 BENCHMARK(BM_portable<BM_sm2_mul_base_ours>)->Name("sm2_mul_base/ours_portable");
 BENCHMARK(BM_portable<BM_sm2_mul_point_ours>)->Name("sm2_mul_point/ours_portable");

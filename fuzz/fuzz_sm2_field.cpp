@@ -1,6 +1,8 @@
 // Differential: the Montgomery multiplication and squaring modulo the SM2
 // prime, MULX/ADCX/ADOX backend against the portable one and both against
-// BIGNUM (a·b·2^−256 mod p), on operands from the input. Layout: [selector]
+// BIGNUM (a·b·2^−256 mod p), on operands from the input; for operands below
+// p also the additions, subtraction, doubling, tripling and halving, against
+// BIGNUM's modular arithmetic. Layout: [selector]
 // [32 bytes a][32 bytes b], each big-endian; the selector's bits replace a
 // or b by an edge value (0, 1, p − 1, p, p + 1, 2^256 − 1, n − 1, n, n + 1).
 // An operand pair is used only where the backends accept it: at least one
@@ -73,6 +75,13 @@ struct Oracle {
     FUZZ_CHECK(r_inv != nullptr, "2^-256 mod p");
   }
   bool below_p(const Fe& a) { return BN_cmp(bn_of(a).get(), p.get()) < 0; }
+  // modular returns `op`(a, b) mod p by BIGNUM (b unused for one operand).
+  template <class Op>
+  Fe modular(const Fe& a, const Fe& b, Op op) {
+    ossl::BnPtr t(BN_new());
+    FUZZ_CHECK(op(t.get(), bn_of(a).get(), bn_of(b).get(), p.get(), ctx.get()) == 1, "BN_mod_*");
+    return fe_of(t.get());
+  }
   Fe montgomery_product(const Fe& a, const Fe& b) {
     ossl::BnPtr t(BN_new());
     FUZZ_CHECK(BN_mul(t.get(), bn_of(a).get(), bn_of(b).get(), ctx.get()) == 1, "BN_mul");
@@ -124,6 +133,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(same(r, want), "MULX/ADX sqr differs from BIGNUM");
     }
 #endif
+  }
+  if (oracle.below_p(a) && oracle.below_p(b)) {
+    // check_both runs `op` on each backend and compares with `want`.
+    const auto check_both = [&](const Fe& want, auto op, const char* what) {
+      Fe r;
+      op(sm2::fp::Portable{}, r);
+      FUZZ_CHECK(same(r, want), what);
+#if defined(TARNWICK_SM2_FP_ADX)
+      if (adx) {
+        op(sm2::fp::Adx{}, r);
+        FUZZ_CHECK(same(r, want), what);
+      }
+#endif
+    };
+    const auto mul_word = [](BN_ULONG w) {
+      return [w](BIGNUM* r, const BIGNUM* x, const BIGNUM*, const BIGNUM* m, BN_CTX* c) {
+        ossl::BnPtr k(BN_new());
+        return BN_set_word(k.get(), w) == 1 ? BN_mod_mul(r, x, k.get(), m, c) : 0;
+      };
+    };
+    const auto half = [](BIGNUM* r, const BIGNUM* x, const BIGNUM*, const BIGNUM* m, BN_CTX* c) {
+      ossl::BnPtr two(BN_new()), inv(BN_new());
+      if (BN_set_word(two.get(), 2) != 1 || BN_mod_inverse(inv.get(), two.get(), m, c) == nullptr) return 0;
+      return BN_mod_mul(r, x, inv.get(), m, c);
+    };
+    check_both(oracle.modular(a, b, BN_mod_add), [&](auto f, Fe& r) { decltype(f)::add(r, a, b); },
+               "add differs from BIGNUM");
+    check_both(oracle.modular(a, b, BN_mod_sub), [&](auto f, Fe& r) { decltype(f)::sub(r, a, b); },
+               "sub differs from BIGNUM");
+    check_both(oracle.modular(a, b, mul_word(2)), [&](auto f, Fe& r) { decltype(f)::mul_by_2(r, a); },
+               "mul_by_2 differs from BIGNUM");
+    check_both(oracle.modular(a, b, mul_word(3)), [&](auto f, Fe& r) { decltype(f)::mul_by_3(r, a); },
+               "mul_by_3 differs from BIGNUM");
+    check_both(oracle.modular(a, b, half), [&](auto f, Fe& r) { decltype(f)::half(r, a); },
+               "half differs from BIGNUM");
   }
   (void)adx;
   return 0;

@@ -19,7 +19,8 @@
 // ones. Valgrind executes MULX, ADCX and ADOX but its CPUID hides ADX, so
 // the scalar multiplications take the portable field backend under
 // memcheck; the MULX/ADCX/ADOX backend is checked on its own, its
-// multiplication, squaring, doubling and addition on secret operands.
+// multiplication, squaring, additions, small multiples and halving, and the
+// point doubling and additions over it, on secret operands.
 #include <sys/random.h>
 #include <valgrind/memcheck.h>
 
@@ -173,6 +174,21 @@ void run_adx_backend() {
   Adx::sqr(r_adx, a);
   Portable::sqr(r_portable, a);
   expect(same_published(r_adx, r_portable), "Adx::sqr");
+  Adx::add(r_adx, a, b);
+  Portable::add(r_portable, a, b);
+  expect(same_published(r_adx, r_portable), "Adx::add");
+  Adx::sub(r_adx, a, b);
+  Portable::sub(r_portable, a, b);
+  expect(same_published(r_adx, r_portable), "Adx::sub");
+  Adx::mul_by_2(r_adx, a);
+  Portable::mul_by_2(r_portable, a);
+  expect(same_published(r_adx, r_portable), "Adx::mul_by_2");
+  Adx::mul_by_3(r_adx, a);
+  Portable::mul_by_3(r_portable, a);
+  expect(same_published(r_adx, r_portable), "Adx::mul_by_3");
+  Adx::half(r_adx, a);
+  Portable::half(r_portable, a);
+  expect(same_published(r_adx, r_portable), "Adx::half");
   const sm2::point::Jacobian p{secret_fe(), secret_fe(), secret_fe()};
   const sm2::point::Jacobian q{secret_fe(), secret_fe(), secret_fe()};
   sm2::point::Jacobian d_adx, d_portable;
@@ -182,6 +198,10 @@ void run_adx_backend() {
   sm2::point::add<Adx>(d_adx, p, q, true);
   sm2::point::add<Portable>(d_portable, p, q, true);
   expect(same_published(d_adx, d_portable), "add<Adx>");
+  const sm2::point::Affine q_affine{secret_fe(), secret_fe()};
+  sm2::point::add_affine<Adx>(d_adx, p, q_affine, 0, true);
+  sm2::point::add_affine<Portable>(d_portable, p, q_affine, 0, true);
+  expect(same_published(d_adx, d_portable), "add_affine<Adx>");
 #endif
 }
 

@@ -237,6 +237,22 @@ inline void sub(Fe& r, const Fe& a, const Fe& b) noexcept {
 
 inline void neg(Fe& r, const Fe& a) noexcept { sub(r, kZero, a); }
 
+// half sets `r` = a/2 mod p for `a` below p: a + p when a is odd (masked),
+// an even value below 2^257, shifted right by one.
+inline void half(Fe& r, const Fe& a) noexcept {
+  using limb::adc;
+  const u64 m = 0 - (a.v[0] & 1);
+  u64 c;
+  const u64 s0 = adc(a.v[0], kP.v[0] & m, 0, c);
+  const u64 s1 = adc(a.v[1], kP.v[1] & m, c, c);
+  const u64 s2 = adc(a.v[2], kP.v[2] & m, c, c);
+  const u64 s3 = adc(a.v[3], kP.v[3] & m, c, c);
+  r.v[0] = (s0 >> 1) | (s1 << 63);
+  r.v[1] = (s1 >> 1) | (s2 << 63);
+  r.v[2] = (s2 >> 1) | (s3 << 63);
+  r.v[3] = (s3 >> 1) | (c << 63);
+}
+
 // is_zero returns all ones when `a` = 0.
 inline u64 is_zero(const Fe& a) noexcept { return ct::is_zero(a.v[0] | a.v[1] | a.v[2] | a.v[3]); }
 

@@ -248,7 +248,7 @@ struct Scans {
 
 // Naf holds the width-w NAF of a scalar below n: digit i is 0 or odd in
 // −2^(w−1) … 2^(w−1) − 1, Σ digit_i·2^i = k, at most 257 digits.
-using Naf = std::array<std::int8_t, 258>;
+using Naf = std::array<std::int16_t, 258>;
 
 // naf returns the width-`w` NAF of `k` (public; branches on its bits).
 Naf naf(const Scalar& k, int w) noexcept {
@@ -270,7 +270,7 @@ Naf naf(const Scalar& k, int w) noexcept {
         for (int l = 1; l < 5; ++l) v[l] = limb::adc(v[l], 0, c, c);
       }
     }
-    out[i] = static_cast<std::int8_t>(d);
+    out[i] = static_cast<std::int16_t>(d);
     for (int l = 0; l < 4; ++l) v[l] = (v[l] >> 1) | (v[l + 1] << 63);
     v[4] >>= 1;
   }
@@ -408,10 +408,10 @@ JacobianPoint mul_point_impl(const Scalar& k_in, const JacobianPoint& p_in) noex
 }
 
 template <class F>
-JacobianPoint mul_base_point_vartime_impl(const Scalar& s_in, const Scalar& t, const JacobianPoint& p_in) noexcept {
-  const Scalar s = scalar::reduce(s_in);
+JacobianPoint mul_base_point_vartime_impl(const Scalar& s, const Scalar& t, const JacobianPoint& p_in) noexcept {
+  const Naf sd = naf(scalar::reduce(s), p256_pre_table::kOddWindowBits);
   const Naf td = naf(scalar::reduce(t), 5);
-  const p256_pre_table::BaseTable& table = p256_pre_table::base_table();
+  const p256_pre_table::OddTable& g_odd = p256_pre_table::base_odd_table();
   // pt[j] = (2j + 1)·P.
   const point::Jacobian p = to_internal(p_in);
   std::array<point::Jacobian, 8> pt;
@@ -420,22 +420,11 @@ JacobianPoint mul_base_point_vartime_impl(const Scalar& s_in, const Scalar& t, c
   pt[0] = p;
   for (std::size_t j = 1; j < pt.size(); ++j) point::add_vartime<F>(pt[j], pt[j - 1], p2);
 
-  // s·G needs no doubling: one addition per 7-bit window of the base table,
-  // as in mul_base but indexed directly. It is a chain of its own (acc_g),
-  // whose additions are spread over the doublings of t·P so that the
-  // processor overlaps the two.
-  point::Jacobian acc_g{fp::kOne, fp::kOne, fp::kZero};
-  const auto base_window = [&](int j) {
-    const Digit d = booth(s, j, p256_pre_table::kWindowBits);
-    if (d.magnitude == 0) return;
-    point::Affine q = table[static_cast<std::size_t>(j)][d.magnitude - 1];
-    if (d.negative) fp::neg(q.y, q.y);
-    point::add_affine_vartime<F>(acc_g, acc_g, q);
-  };
+  // One chain of doublings for both scalars: a digit of t adds ±(2j + 1)·P,
+  // a digit of s (width 10, as dense as one in eleven) ±(2i + 1)·G from the
+  // table of odd multiples.
   int top = static_cast<int>(td.size()) - 1;
-  while (top >= 0 && td[static_cast<std::size_t>(top)] == 0) --top;
-  int window = p256_pre_table::kWindows - 1;
-  while (window >= 0 && window * p256_pre_table::kWindowBits > top) base_window(window--);
+  while (top >= 0 && td[static_cast<std::size_t>(top)] == 0 && sd[static_cast<std::size_t>(top)] == 0) --top;
   point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
   for (int i = top; i >= 0; --i) {
     if (!fp::is_zero(acc.z)) point::dbl<F>(acc, acc);
@@ -444,9 +433,12 @@ JacobianPoint mul_base_point_vartime_impl(const Scalar& s_in, const Scalar& t, c
       if (d < 0) fp::neg(q.y, q.y);
       point::add_vartime<F>(acc, acc, q);
     }
-    if (i == window * p256_pre_table::kWindowBits) base_window(window--);
+    if (const int d = sd[static_cast<std::size_t>(i)]; d != 0) {
+      point::Affine q = g_odd[static_cast<std::size_t>(((d > 0 ? d : -d) - 1) / 2)];
+      if (d < 0) fp::neg(q.y, q.y);
+      point::add_affine_vartime<F>(acc, acc, q);
+    }
   }
-  point::add_vartime<F>(acc, acc, acc_g);
   return to_boundary(acc);
 }
 

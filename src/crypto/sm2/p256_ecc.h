@@ -100,10 +100,10 @@ JacobianPoint mul_point(const Scalar& k, const JacobianPoint& p) noexcept;
 std::expected<JacobianPoint, Sm2Error> mul_point(const BIGNUM& k, JacobianPoint p);
 
 // mul_base_point_vartime returns `s`·G + `t`·`p` (not normalised) for
-// public scalars and a public point on the curve or at infinity: a width-5
-// NAF of `t` over one chain of doublings, and `s`·G from the 7-bit windows of
-// the base table in a second chain interleaved with the first. Not constant
-// time: for verification only.
+// public scalars and a public point on the curve or at infinity: one chain
+// of doublings with a width-5 NAF of `t` over the odd multiples of `p` and a
+// width-10 NAF of `s` over the table of odd multiples of G
+// (p256_pre_table.h). Not constant time: for verification only.
 JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const JacobianPoint& p) noexcept;
 
 // affine_x_matches_mod_n_vartime reports whether the affine x coordinate of

@@ -32,4 +32,19 @@ BaseTable* build_base_table();
 // (thread-safe) and kept until the process ends.
 const BaseTable& base_table();
 
+// The odd multiples of G behind the joint multiplication of verification,
+// which recodes its public scalar s into a width-10 NAF (odd digits in
+// −511..511) added along its chain of doublings:
+//
+//   entry [i] = (2i + 1)·G, for i = 0..255,
+//
+// in affine Montgomery coordinates, 16 KiB, built on first use (thread-safe)
+// and kept until the process ends.
+inline constexpr int kOddWindowBits = 10;
+inline constexpr int kOddEntries = 1 << (kOddWindowBits - 2);
+
+using OddTable = std::array<point::Affine, kOddEntries>;
+
+const OddTable& base_odd_table();
+
 }  // namespace tarnwick::sm2::p256_pre_table

@@ -206,7 +206,8 @@ TEST_P(Sm2Oracle, NearOrderLowWeightAndEdgePoints) {
 
 // The joint s·G + t·P of verification against OpenSSL's EC_POINT_mul with
 // both scalars: random and edge scalars, and points G, −G and 2G, where the
-// two chains of additions meet equal and opposite operands (s = t, s = −t).
+// additions of the two scalars' digits meet equal and opposite operands
+// (s = t, s = −t).
 TEST_P(Sm2Oracle, JointMultiplicationMatchesOpenSsl) {
   const JacobianPoint g = init_curve_params().g;
   const ossl::BnPtr n = bn_hex(kNHex);
@@ -365,6 +366,19 @@ TEST_P(Sm2Oracle, BaseTableFollowsItsRule) {
       const JacobianPoint ours{p256_field::from_montgomery(e.x), p256_field::from_montgomery(e.y), p256_field::kOne};
       ASSERT_EQ(hex::encode(encode_uncompressed(ours)), mul(k.get()));
     }
+  }
+}
+
+TEST_P(Sm2Oracle, OddMultiplesTableFollowsItsRule) {
+  const p256_pre_table::OddTable& table = p256_pre_table::base_odd_table();
+  ossl::BnPtr k(BN_new());
+  for (int i = 0; i < p256_pre_table::kOddEntries; ++i) {
+    SCOPED_TRACE(i);
+    // entry [i] = (2i + 1)·G
+    ASSERT_EQ(BN_set_word(k.get(), static_cast<BN_ULONG>(2 * i + 1)), 1);
+    const point::Affine& e = table[static_cast<std::size_t>(i)];
+    const JacobianPoint ours{p256_field::from_montgomery(e.x), p256_field::from_montgomery(e.y), p256_field::kOne};
+    ASSERT_EQ(hex::encode(encode_uncompressed(ours)), mul(k.get()));
   }
 }
 

@@ -124,11 +124,17 @@ TARNWICK_GFNI_AVX2_INLINE __m128i join(const Words& x) {
 }
 
 // crypt_premapped runs the 32 rounds on pre-mapped words and returns the
-// output words X35, X34, X33, X32. A round's sum T = ⊕_d G_d·I(ỹ) <<< 8d
-// (K sits in the constant of the d = 0 term) gives both the new word
-// a ⊕ T and the next round's input ỹ′ = (a ⊕ b ⊕ c ⊕ r̃k′) ⊕ T, whose other
-// terms are summed beforehand; the chain from one inversion to the next is
-// VGF2P8AFFINEINVQB, PSHUFD and two XORs.
+// output words X35, X34, X33, X32. Round i takes ỹ = x̃_(i+1) ⊕ x̃_(i+2) ⊕
+// x̃_(i+3) ⊕ r̃k_i and its sum T = ⊕_d G_d·I(ỹ) <<< 8d (K sits in the
+// constant of the d = 0 term), and gives
+//   ỹ′ = T ⊕ e, e = ỹ ⊕ x̃_i ⊕ x̃_(i+1) ⊕ r̃k_i ⊕ r̃k_(i+1),
+//   x̃_(i+4) = T ⊕ x̃_i,
+// both from the same partial sums. e holds no word newer than ỹ, so it is
+// ready when the inversions are, and the chain from one inversion to the
+// next is VGF2P8AFFINEINVQB, PSHUFD and two XORs. (Summing the new word
+// first and the next ỹ from it, as x̃_(i+4) ⊕ x̃_(i+2) ⊕ x̃_(i+3) ⊕ r̃k_(i+1),
+// puts three more XORs on that chain.) In the first round x̃_0 is the word a
+// serial mode has just fed in, the last to arrive: it enters e last.
 TARNWICK_GFNI_AVX2_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
   const __m128i g0 = _mm_set1_epi64x(kOut0), g1 = _mm_set1_epi64x(kOut1), g3 = _mm_set1_epi64x(kOut3);
@@ -136,30 +142,42 @@ TARNWICK_GFNI_AVX2_INLINE Words crypt_premapped(const PremappedKeys& rk, Words i
     return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31]));
   };
   __m128i y = _mm_xor_si128(_mm_xor_si128(x1, x2), _mm_xor_si128(x3, key(0)));
-  auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_GFNI_AVX2 {
-    // u = b ⊕ c ⊕ r̃k′ and v = a ⊕ u are ready long before the inversion;
-    // the empty statements keep the compiler from reassociating the sums
-    // below, which would lengthen the chain to the next ỹ.
-    __m128i u = _mm_xor_si128(_mm_xor_si128(b, c), key(i + 1));
-    __m128i v = _mm_xor_si128(a, u);
-    __asm__("" : "+x"(u), "+x"(v));
-    const __m128i r0 = _mm_gf2p8affineinv_epi64_epi8(y, g0, kK);
+  // round i: a = x̃_i becomes x̃_(i+4); b = x̃_(i+1).
+  auto round = [&](__m128i& a, __m128i b, int i) TARNWICK_GFNI_AVX2 {
+    // The empty statements here and below keep the compiler from
+    // reassociating the sums, which would lengthen the chain to the next ỹ.
+    const __m128i keys = _mm_xor_si128(key(i), key(i + 1));
+    __m128i e;
+    if (i == 0) {
+      e = _mm_xor_si128(_mm_xor_si128(b, keys), y);
+      __asm__("" : "+x"(e));
+      e = _mm_xor_si128(e, a);
+    } else {
+      e = _mm_xor_si128(_mm_xor_si128(a, b), keys);
+      __asm__("" : "+x"(e));
+      e = _mm_xor_si128(e, y);
+    }
+    __asm__("" : "+x"(e));
     const __m128i r1 = _mm_gf2p8affineinv_epi64_epi8(y, g1, 0);
     const __m128i r3 = _mm_gf2p8affineinv_epi64_epi8(y, g3, 0);
-    __m128i s0 = _mm_xor_si128(r0, v);
-    __asm__("" : "+x"(s0));
+    const __m128i r0 = _mm_gf2p8affineinv_epi64_epi8(y, g0, kK);
+    __m128i s0 = _mm_xor_si128(r0, e);
+    __m128i w0 = _mm_xor_si128(r0, a);
+    __asm__("" : "+x"(s0), "+x"(w0));
+    const __m128i q3 = _mm_shuffle_epi32(r3, kLanePlus3);
     __m128i s12 = _mm_xor_si128(_mm_shuffle_epi32(r1, kLanePlus1), _mm_shuffle_epi32(r1, kLanePlus2));
-    __m128i s3 = _mm_xor_si128(_mm_shuffle_epi32(r3, kLanePlus3), s0);
-    __asm__("" : "+x"(s12), "+x"(s3));
-    y = _mm_xor_si128(s12, s3);  // ỹ′ = v ⊕ T
-    a = _mm_xor_si128(y, u);     // x̃4 = a ⊕ T = ỹ′ ⊕ u
+    __m128i s3 = _mm_xor_si128(q3, s0);
+    __m128i w3 = _mm_xor_si128(q3, w0);
+    __asm__("" : "+x"(s12), "+x"(s3), "+x"(w3));
+    y = _mm_xor_si128(s12, s3);  // ỹ′ = T ⊕ e
+    a = _mm_xor_si128(s12, w3);  // x̃_(i+4) = T ⊕ x̃_i
   };
 #pragma GCC unroll 8
   for (int i = 0; i < 32; i += 4) {
-    round(x0, x2, x3, i);
-    round(x1, x3, x0, i + 1);
-    round(x2, x0, x1, i + 2);
-    round(x3, x1, x2, i + 3);
+    round(x0, x1, i);
+    round(x1, x2, i + 1);
+    round(x2, x3, i + 2);
+    round(x3, x0, i + 3);
   }
   return {{x3, x2, x1, x0}};
 }
@@ -255,30 +273,47 @@ struct GfniAvx2 {
   }
 
   // rounds runs the 32 rounds on G groups at once: x̃a ⊕= K ⊕ ⊕_d G_d·I(ỹ)
-  // <<< 8d with ỹ = x̃b ⊕ x̃c ⊕ x̃d ⊕ r̃k.
+  // <<< 8d with ỹ = x̃b ⊕ x̃c ⊕ x̃d ⊕ r̃k. Sixteen state registers and the
+  // constants do not fit in the sixteen ymm registers, and left to itself
+  // the compiler spills the newest word of a group, which the next round's
+  // ỹ needs first, and reloads it through memory on the chain. So the
+  // groups stay in memory (the empty statements with a memory clobber keep
+  // them there), read as operands of the XORs, and only each group's newest
+  // word stays in a register, XORed into ỹ last.
   template <int G>
   static TARNWICK_GFNI_AVX2 void rounds(Group (&g)[G], const RoundKeys rk) {
     const __m256i pre = _mm256_set1_epi64x(kPreMatrix);
     const __m256i g0 = _mm256_set1_epi64x(kOut0), g1 = _mm256_set1_epi64x(kOut1), g3 = _mm256_set1_epi64x(kOut3);
     const __m256i rot8 = vec2(kRot8), rot16 = vec2(kRot16), rot24 = vec2(kRot24);
-    auto round = [&](int a, int b, int c, int d, std::uint32_t key) TARNWICK_GFNI_AVX2 {
+    __m256i newest[G];
+    for (int i = 0; i < G; ++i) newest[i] = g[i].x[3];
+    __asm__("" : : "r"(g) : "memory");
+    // round: x̃a ← x̃a ⊕ T with ỹ = (x̃b ⊕ x̃c ⊕ r̃k) ⊕ newest.
+    auto round = [&](int a, int b, int c, std::uint32_t key) TARNWICK_GFNI_AVX2 {
       const __m256i k = _mm256_gf2p8affine_epi64_epi8(_mm256_set1_epi32(static_cast<int>(key)), pre, kPreConst);
 #pragma GCC unroll 4
       for (int i = 0; i < G; ++i) {
-        const __m256i y = _mm256_xor_si256(_mm256_xor_si256(g[i].x[b], g[i].x[c]), _mm256_xor_si256(g[i].x[d], k));
-        const __m256i r0 = _mm256_gf2p8affineinv_epi64_epi8(y, g0, kK);
+        __m256i t = _mm256_xor_si256(_mm256_xor_si256(g[i].x[b], g[i].x[c]), k);
+        __asm__("" : "+x"(t));
+        const __m256i y = _mm256_xor_si256(t, newest[i]);
         const __m256i r1 = _mm256_gf2p8affineinv_epi64_epi8(y, g1, 0);
         const __m256i r3 = _mm256_gf2p8affineinv_epi64_epi8(y, g3, 0);
+        const __m256i r0 = _mm256_gf2p8affineinv_epi64_epi8(y, g0, kK);
+        __m256i s = _mm256_xor_si256(g[i].x[a], r0);
+        __asm__("" : "+x"(s));
         const __m256i q12 = _mm256_xor_si256(_mm256_shuffle_epi8(r1, rot8), _mm256_shuffle_epi8(r1, rot16));
-        const __m256i q03 = _mm256_xor_si256(r0, _mm256_shuffle_epi8(r3, rot24));
-        g[i].x[a] = _mm256_xor_si256(g[i].x[a], _mm256_xor_si256(q12, q03));
+        s = _mm256_xor_si256(s, _mm256_shuffle_epi8(r3, rot24));
+        __asm__("" : "+x"(s));
+        newest[i] = _mm256_xor_si256(s, q12);
+        g[i].x[a] = newest[i];
       }
+      __asm__("" : : "r"(g) : "memory");
     };
     for (int r = 0; r < 32; r += 4) {
-      round(0, 1, 2, 3, rk[r]);
-      round(1, 2, 3, 0, rk[r + 1]);
-      round(2, 3, 0, 1, rk[r + 2]);
-      round(3, 0, 1, 2, rk[r + 3]);
+      round(0, 1, 2, rk[r]);
+      round(1, 2, 3, rk[r + 1]);
+      round(2, 3, 0, rk[r + 2]);
+      round(3, 0, 1, rk[r + 3]);
     }
   }
 };

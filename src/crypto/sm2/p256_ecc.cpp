@@ -351,9 +351,15 @@ JacobianPoint mul_base_impl(const Scalar& k_in) noexcept {
   // by masks; the last addition is made complete all the same, for the price
   // of one doubling.
   const Scans scans;
-  point::Jacobian acc{fp::kOne, fp::kOne, fp::kZero};
+  // The first window's term is the sum so far: (x, y, 1), or infinity for
+  // digit 0.
   point::Affine t;
-  for (int j = 0; j < p256_pre_table::kWindows; ++j) {
+  const Digit first = booth(k, 0, p256_pre_table::kWindowBits);
+  scans.affine(t, table[0], first.magnitude);
+  cond_negate(t.y, first.negative);
+  point::Jacobian acc{t.x, t.y, fp::kOne};
+  point::cmov(acc, point::Jacobian{fp::kOne, fp::kOne, fp::kZero}, ct::eq(first.magnitude, 0));
+  for (int j = 1; j < p256_pre_table::kWindows; ++j) {
     const Digit d = booth(k, j, p256_pre_table::kWindowBits);
     scans.affine(t, table[static_cast<std::size_t>(j)], d.magnitude);
     cond_negate(t.y, d.negative);

@@ -60,9 +60,10 @@ Sm2PublicKey public_point(const Scalar& d, const Sm2PublicKey& claimed) noexcept
   const p256_ecc::JacobianPoint p = p256_ecc::mul_base(d);
   // The claim is public, and whether it is d·G's affine form tells no more
   // than d·G itself.
-  bool same = claimed.z == p256_field::kOne && p256_field::is_reduced(claimed.x) &&
-              p256_field::is_reduced(claimed.y) && p256_ecc::is_affine_form(p, claimed);
-  ct::declassify(&same, sizeof same);
+  bool matches = p256_ecc::is_affine_form(p, claimed);
+  ct::declassify(&matches, sizeof matches);
+  const bool same = matches && claimed.z == p256_field::kOne && p256_field::is_reduced(claimed.x) &&
+                    p256_field::is_reduced(claimed.y);
   return same ? claimed : affine_public(p);
 }
 

@@ -112,9 +112,10 @@ JacobianPoint mul_base_point_vartime(const Scalar& s, const Scalar& t, const Jac
 // p, without an inversion. Not constant time: for verification only.
 bool affine_x_matches_mod_n_vartime(const JacobianPoint& p, const Scalar& c) noexcept;
 
-// is_affine_form reports whether the affine point `a` (z = 1, both
-// coordinates below p) is `p`, by comparing X with x·Z² and Y with y·Z³,
-// without an inversion; never for `p` at infinity. Constant time.
+// is_affine_form reports whether X = x·Z² and Y = y·Z³ (mod p) for `p` not
+// at infinity and the coordinates x, y of `a` (any values below 2^256; its
+// z is not read): without an inversion, whether `a` with z = 1 and reduced
+// coordinates is `p`'s affine form. Constant time.
 bool is_affine_form(const JacobianPoint& p, const JacobianPoint& a) noexcept;
 
 // booth_digit returns the signed digit of window `index` in the Booth

@@ -42,7 +42,6 @@ constexpr long long kToPremapped = static_cast<long long>(sbox::gfni_matrix(line
 constexpr long long kFromPremapped = static_cast<long long>(sbox::gfni_matrix(linear::kPreInverse));
 constexpr long long kOut0 = static_cast<long long>(sbox::gfni_matrix(linear::kOut[0]));
 constexpr long long kOut1 = static_cast<long long>(sbox::gfni_matrix(linear::kOut[1]));
-constexpr long long kOut2 = static_cast<long long>(sbox::gfni_matrix(linear::kOut[2]));
 constexpr long long kOut3 = static_cast<long long>(sbox::gfni_matrix(linear::kOut[3]));
 constexpr int kK = linear::kK;
 
@@ -101,33 +100,58 @@ TARNWICK_GFNI_INLINE __m128i join(const Words& x) {
 }
 
 // crypt_premapped runs the 32 rounds on pre-mapped words and returns the
-// output words X35, X34, X33, X32. The next round's input ỹ is formed from
-// the halves of the XOR that makes the new word, so that a round's
-// critical path is GF2P8AFFINEINVQB, PSHUFD and two ternary logic
-// instructions.
+// output words X35, X34, X33, X32. Round i takes ỹ = x̃_(i+1) ⊕ x̃_(i+2) ⊕
+// x̃_(i+3) ⊕ r̃k_i and its sum T = ⊕_d G_d·I(ỹ) <<< 8d (K sits in the
+// constant of the d = 0 term; G_1 = G_2, so three inversions give the four
+// terms), and gives
+//   ỹ′ = T ⊕ e, e = ỹ ⊕ x̃_i ⊕ x̃_(i+1) ⊕ r̃k_i ⊕ r̃k_(i+1),
+//   x̃_(i+4) = T ⊕ x̃_i,
+// both from the same partial sums. e holds no word newer than ỹ, so it is
+// ready when the inversions are, and the chain from one inversion to the
+// next is GF2P8AFFINEINVQB, PSHUFD and two ternary logic instructions.
+// (Summing the new word first and the next ỹ from it puts more on that
+// chain.) In the first round x̃_0 is the word a serial mode has just fed
+// in, the last to arrive: it enters e last, with the d = 0 term.
 TARNWICK_GFNI_INLINE Words crypt_premapped(const PremappedKeys& rk, Words in) {
   __m128i x0 = in.w[0], x1 = in.w[1], x2 = in.w[2], x3 = in.w[3];
-  const __m128i g0 = _mm_set1_epi64x(kOut0), g1 = _mm_set1_epi64x(kOut1);
-  const __m128i g2 = _mm_set1_epi64x(kOut2), g3 = _mm_set1_epi64x(kOut3);
+  const __m128i g0 = _mm_set1_epi64x(kOut0), g1 = _mm_set1_epi64x(kOut1), g3 = _mm_set1_epi64x(kOut3);
   auto key = [&](int i) TARNWICK_GFNI { return _mm_load_si128(reinterpret_cast<const __m128i*>(rk.k[i & 31])); };
   __m128i y = _mm_ternarylogic_epi32(x1, x2, _mm_xor_si128(x3, key(0)), 0x96);
-  // round: a ← a ⊕ F(ỹ), and ỹ ← b ⊕ c ⊕ a ⊕ k for the next round.
-  auto round = [&](__m128i& a, __m128i b, __m128i c, int i) TARNWICK_GFNI {
-    const __m128i q0 = _mm_gf2p8affineinv_epi64_epi8(y, g0, kK);
-    const __m128i q1 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g1, 0), kLanePlus1);
-    const __m128i q2 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g2, 0), kLanePlus2);
-    const __m128i q3 = _mm_shuffle_epi32(_mm_gf2p8affineinv_epi64_epi8(y, g3, 0), kLanePlus3);
-    const __m128i u = _mm_ternarylogic_epi32(b, c, key(i + 1), 0x96);
-    const __m128i lhs = _mm_ternarylogic_epi32(q0, q1, q2, 0x96);
-    const __m128i rhs = _mm_ternarylogic_epi32(q3, a, u, 0x96);
-    a = _mm_ternarylogic_epi32(q3, a, lhs, 0x96);
-    y = _mm_xor_si128(lhs, rhs);
+  // round i: a = x̃_i becomes x̃_(i+4); b = x̃_(i+1).
+  auto round = [&](__m128i& a, __m128i b, int i) TARNWICK_GFNI {
+    // The empty statements keep the compiler from reassociating the sums,
+    // which would lengthen the chain to the next ỹ.
+    const __m128i r1 = _mm_gf2p8affineinv_epi64_epi8(y, g1, 0);
+    const __m128i r3 = _mm_gf2p8affineinv_epi64_epi8(y, g3, 0);
+    const __m128i r0 = _mm_gf2p8affineinv_epi64_epi8(y, g0, kK);
+    __m128i s0;
+    if (i == 0) {
+      __m128i e = _mm_ternarylogic_epi32(b, key(i), key(i + 1), 0x96);
+      __asm__("" : "+x"(e));
+      e = _mm_xor_si128(e, y);
+      __asm__("" : "+x"(e));
+      s0 = _mm_ternarylogic_epi32(r0, e, a, 0x96);  // r0 ⊕ e with x̃_0 last
+    } else {
+      __m128i e = _mm_ternarylogic_epi32(a, b, _mm_xor_si128(key(i), key(i + 1)), 0x96);
+      __asm__("" : "+x"(e));
+      e = _mm_xor_si128(e, y);
+      __asm__("" : "+x"(e));
+      s0 = _mm_xor_si128(r0, e);
+    }
+    __m128i w0 = _mm_xor_si128(r0, a);
+    __asm__("" : "+x"(s0), "+x"(w0));
+    const __m128i q3 = _mm_shuffle_epi32(r3, kLanePlus3);
+    __m128i s12 = _mm_xor_si128(_mm_shuffle_epi32(r1, kLanePlus1), _mm_shuffle_epi32(r1, kLanePlus2));
+    __asm__("" : "+x"(s12));
+    y = _mm_ternarylogic_epi32(s12, q3, s0, 0x96);  // ỹ′ = T ⊕ e
+    a = _mm_ternarylogic_epi32(s12, q3, w0, 0x96);  // x̃_(i+4) = T ⊕ x̃_i
   };
+#pragma GCC unroll 8
   for (int i = 0; i < 32; i += 4) {
-    round(x0, x2, x3, i);
-    round(x1, x3, x0, i + 1);
-    round(x2, x0, x1, i + 2);
-    round(x3, x1, x2, i + 3);
+    round(x0, x1, i);
+    round(x1, x2, i + 1);
+    round(x2, x3, i + 2);
+    round(x3, x0, i + 3);
   }
   return {{x3, x2, x1, x0}};
 }

@@ -8,6 +8,8 @@
 #define TARNWICK_SM2_AVX2_SCAN 1
 #endif
 
+#include <bit>
+
 #include "crypto/sm2/biguint.h"
 #include "crypto/sm2/limb.h"
 #include "crypto/sm2/p256_point.h"
@@ -250,29 +252,39 @@ struct Scans {
 // −2^(w−1) … 2^(w−1) − 1, Σ digit_i·2^i = k, at most 257 digits.
 using Naf = std::array<std::int16_t, 258>;
 
-// naf returns the width-`w` NAF of `k` (public; branches on its bits).
+// naf returns the width-`w` NAF of `k` (public; branches on its bits). A
+// run of zero digits is skipped at once: up to the lowest set bit, and
+// w − 1 digits after each nonzero one, which leaves v divisible by 2^w.
 Naf naf(const Scalar& k, int w) noexcept {
   Naf out{};
   u64 v[5] = {k.v[0], k.v[1], k.v[2], k.v[3], 0};
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if ((v[0] | v[1] | v[2] | v[3] | v[4]) == 0) break;
-    int d = 0;
-    if (v[0] & 1) {
-      d = static_cast<int>(v[0] & ((1u << w) - 1));
-      if (d >= (1 << (w - 1))) d -= 1 << w;
-      // v −= d (an odd d makes v even).
-      u64 c;
-      if (d > 0) {
-        v[0] = limb::sbb(v[0], static_cast<u64>(d), 0, c);
-        for (int l = 1; l < 5; ++l) v[l] = limb::sbb(v[l], 0, c, c);
-      } else {
-        v[0] = limb::adc(v[0], static_cast<u64>(-d), 0, c);
-        for (int l = 1; l < 5; ++l) v[l] = limb::adc(v[l], 0, c, c);
-      }
+  // shift moves v right by 1 ≤ n ≤ 63 bits.
+  const auto shift = [&v](int n) {
+    for (int l = 0; l < 4; ++l) v[l] = (v[l] >> n) | (v[l + 1] << (64 - n));
+    v[4] >>= n;
+  };
+  std::size_t i = 0;
+  while ((v[0] | v[1] | v[2] | v[3] | v[4]) != 0 && i < out.size()) {
+    if ((v[0] & 1) == 0) {
+      const int zeros = v[0] == 0 ? 63 : std::countr_zero(v[0]);
+      shift(zeros);
+      i += static_cast<std::size_t>(zeros);
+      continue;
+    }
+    int d = static_cast<int>(v[0] & ((1u << w) - 1));
+    if (d >= (1 << (w - 1))) d -= 1 << w;
+    // v −= d (an odd d makes v a multiple of 2^w).
+    u64 c;
+    if (d > 0) {
+      v[0] = limb::sbb(v[0], static_cast<u64>(d), 0, c);
+      for (int l = 1; l < 5; ++l) v[l] = limb::sbb(v[l], 0, c, c);
+    } else {
+      v[0] = limb::adc(v[0], static_cast<u64>(-d), 0, c);
+      for (int l = 1; l < 5; ++l) v[l] = limb::adc(v[l], 0, c, c);
     }
     out[i] = static_cast<std::int16_t>(d);
-    for (int l = 0; l < 4; ++l) v[l] = (v[l] >> 1) | (v[l + 1] << 63);
-    v[4] >>= 1;
+    shift(w);
+    i += static_cast<std::size_t>(w);
   }
   return out;
 }

@@ -161,6 +161,19 @@ struct Portable {
   TARNWICK_SM2_MUL_ROW(TARNWICK_SM2_LIMB(b, 0), TARNWICK_SM2_LIMB(b, 1), TARNWICK_SM2_LIMB(b, 2), \
                        TARNWICK_SM2_LIMB(b, 3), R0, R1, R2, R3, R4)
 
+// TARNWICK_SM2_ADD_P_MASKED adds p & M to R0 … R3 (the carry out is left in
+// CF), for M all ones or zero: p's limbs 0 and 2 are all ones, so M itself,
+// and limbs 1 and 3 come from memory through M1 and M3, which it clobbers.
+#define TARNWICK_SM2_ADD_P_MASKED(R0, R1, R2, R3, M, M1, M3) \
+  "mov " M ", " M1 "\n\t"                                   \
+  "and %[p1], " M1 "\n\t"                                   \
+  "mov " M ", " M3 "\n\t"                                   \
+  "and %[p3], " M3 "\n\t"                                   \
+  "add " M ", " R0 "\n\t"                                   \
+  "adc " M1 ", " R1 "\n\t"                                  \
+  "adc " M ", " R2 "\n\t"                                   \
+  "adc " M3 ", " R3 "\n\t"
+
 // Adx is the field backend with MULX, ADCX and ADOX. Besides mul and sqr
 // it has the additions and small multiples the point formulas use, in
 // assembly too (each a few instructions shorter than the compiled
@@ -359,14 +372,7 @@ struct Adx {
         "sbb %[b2], %[r2]\n\t"
         "sbb %[b3], %[r3]\n\t"
         "sbb %[m], %[m]\n\t"
-        "mov %[m], %[m1]\n\t"
-        "and %[p1], %[m1]\n\t"
-        "mov %[m], %[m3]\n\t"
-        "and %[p3], %[m3]\n\t"
-        "add %[m], %[r0]\n\t"
-        "adc %[m1], %[r1]\n\t"
-        "adc %[m], %[r2]\n\t"
-        "adc %[m3], %[r3]\n\t"
+        TARNWICK_SM2_ADD_P_MASKED("%[r0]", "%[r1]", "%[r2]", "%[r3]", "%[m]", "%[m1]", "%[m3]")
         : [r0] "+&r"(r0), [r1] "+&r"(r1), [r2] "+&r"(r2), [r3] "+&r"(r3), [m] "=&r"(m), [m1] "=&r"(m1),
           [m3] "=&r"(m3)
         : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3]), [p1] "m"(kP.v[1]),
@@ -387,14 +393,7 @@ struct Adx {
         "mov %[r0], %[m]\n\t"
         "and $1, %[m]\n\t"
         "neg %[m]\n\t"
-        "mov %[m], %[m1]\n\t"
-        "and %[p1], %[m1]\n\t"
-        "mov %[m], %[m3]\n\t"
-        "and %[p3], %[m3]\n\t"
-        "add %[m], %[r0]\n\t"
-        "adc %[m1], %[r1]\n\t"
-        "adc %[m], %[r2]\n\t"
-        "adc %[m3], %[r3]\n\t"
+        TARNWICK_SM2_ADD_P_MASKED("%[r0]", "%[r1]", "%[r2]", "%[r3]", "%[m]", "%[m1]", "%[m3]")
         // The carry goes into the top bit; the low bits of r1, r2 and
         // r3 (kept in %[m]) into the limbs below.
         "mov %[r3], %[m]\n\t"
@@ -421,6 +420,7 @@ struct Adx {
 #undef TARNWICK_SM2_CLOBBERS
 #undef TARNWICK_SM2_FP_ASAN
 #undef TARNWICK_SM2_SELECT_BELOW_P
+#undef TARNWICK_SM2_ADD_P_MASKED
 #undef TARNWICK_SM2_REDUCE
 #undef TARNWICK_SM2_REDUCE_STEP
 

@@ -176,19 +176,16 @@ der::Result<Sm2PrivateKey> private_key_from_sec1(const Sec1PrivateKey& key, Publ
   std::copy(octets.end() - static_cast<std::ptrdiff_t>(keep), octets.end(), be + (32 - keep));
   Sm2PrivateKey out{Scalar::from_bytes(be), p256_ecc::kInfinity};
   wipe_object(be);
+  // The document's point, when there is one, is decoded once: it must
+  // decode, and where d·G is computed it serves as d·G's affine form when it
+  // is exactly that (any other point changes nothing).
+  std::optional<std::expected<Sm2PublicKey, Sm2Error>> claimed;
+  if (key.public_key) claimed = p256_ecc::decode_point(*key.public_key);
   if (part == PublicKeyPart::kCompute) {
-    // An uncompressed public key in the document, when it is d·G's affine
-    // form, is taken as that form; any other claim changes nothing.
-    std::optional<Sm2PublicKey> claimed;
-    if (key.public_key && key.public_key->size() == 65 && (*key.public_key)[0] == 0x04) {
-      if (auto decoded = p256_ecc::decode_point(*key.public_key)) claimed = *decoded;
-    }
-    out.public_key = claimed ? public_point(out.d, *claimed) : public_point(out.d);
+    out.public_key = claimed && *claimed ? public_point(out.d, **claimed) : public_point(out.d);
     if (!p256_ecc::is_on_curve(out.public_key)) return std::unexpected(der::Error::value(der::kSequence));
   }
-  if (key.public_key) {
-    if (!p256_ecc::decode_point(*key.public_key)) return std::unexpected(der::Error::value(der::kBitString));
-  }
+  if (claimed && !*claimed) return std::unexpected(der::Error::value(der::kBitString));
   return out;
 }
 
